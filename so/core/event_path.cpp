@@ -1,0 +1,125 @@
+#include "so/core/event_path.h"
+
+#include "so/core/opos.h"
+
+namespace {
+constexpr long kDataStatus = 1;
+}
+
+EventPath::EventPath(ScannerState& state, EventSink& sink)
+    : state_(state), sink_(sink) {
+  scan_.ScanData.reserve(kMaxScanDataLength);
+  scan_.ScanDataLabel.reserve(kMaxScanDataLength);
+}
+
+ScanDataSettings EventPath::CurrentSettings() const {
+  ScanDataSettings settings;
+  settings.CompatibilityMode = state_.Entry.CompatibilityMode;
+  settings.BinaryConversion = state_.BinaryConversion;
+  settings.DecodeData = state_.DecodeData != 0;
+  return settings;
+}
+
+void EventPath::DeliverFrame(LabelFrame& frame) {
+  if (frame.FrameLength == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool held = state_.DataEventEnabled == 0 ||
+                      state_.FreezeEvents != 0 || state_.COEventsFrozen;
+    if (state_.ReceiveActive && held) {
+      queue_.Push(frame);  // a full queue drops the label
+      frame.ResetFrame();
+      return;
+    }
+    if (state_.AutoDisable != 0) state_.DeviceEnabled = 0;
+    state_.DataEventEnabled = 0;
+    BuildScanData(frame.FrameBuffer, frame.FrameLength, CurrentSettings(),
+                  scan_);
+    frame.ResetFrame();
+    queue_.Clear();
+  }
+  sink_.FireSOData(kDataStatus);
+}
+
+void EventPath::DeliverQueuedLabel() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.DataEventEnabled == 0 || state_.FreezeEvents != 0 ||
+        queue_.Count() == 0) {
+      return;
+    }
+    queue_.Pop(queuedLabel_);
+    BuildScanData(queuedLabel_.FrameBuffer, queuedLabel_.FrameLength,
+                  CurrentSettings(), scan_);
+    queuedLabel_.ResetFrame();
+  }
+  sink_.FireSOData(kDataStatus);
+  std::lock_guard<std::mutex> lock(mutex_);
+  // With labels still waiting, the application asks for the next one by
+  // enabling data events again; with none, the next label goes at once.
+  if (queue_.Count() != 0) state_.DataEventEnabled = 0;
+}
+
+void EventPath::SetDataEventEnabled(long value) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.DataEventEnabled = value;
+  }
+  DeliverQueuedLabel();
+}
+
+void EventPath::SetFreezeEvents(long value) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.FreezeEvents = value;
+  }
+  DeliverQueuedLabel();
+}
+
+int EventPath::DataCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.Count();
+}
+
+long EventPath::ScanDataType() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scan_.ScanDataType;
+}
+
+std::string EventPath::ScanData() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scan_.ScanData;
+}
+
+std::string EventPath::ScanDataLabel() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scan_.ScanDataLabel;
+}
+
+void EventPath::ClearScanData() {
+  scan_.ScanData.clear();
+  scan_.ScanDataLabel.clear();
+}
+
+void EventPath::ClearInput() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearScanData();
+  queue_.Clear();
+  discardFrame_ = true;
+}
+
+void EventPath::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearScanData();
+  scan_.ScanDataType = opos::sdt::Unknown;
+  queue_.Clear();
+}
+
+bool EventPath::TakeFrameDiscardRequest() {
+  return discardFrame_.exchange(false);
+}
+
+void EventPath::ReplaceEntry(const DeviceEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_.Entry = entry;
+}

@@ -1,0 +1,62 @@
+// The road of a finished label to the application: delivered at once as a
+// data event, or held in the label queue while data events are disabled or
+// frozen. The queue, the scan data and the queue-or-deliver decision are
+// guarded by one mutex, which is never held while the control object is
+// called, so its event handlers may call back into the service object.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "so/core/event_sink.h"
+#include "so/core/label_frame.h"
+#include "so/core/label_queue.h"
+#include "so/core/scan_data.h"
+#include "so/core/scanner_state.h"
+
+class EventPath {
+ public:
+  EventPath(ScannerState& state, EventSink& sink);
+
+  // Receive thread: hands a finished frame on and empties it.
+  void DeliverFrame(LabelFrame& frame);
+
+  // Caller's thread, after DataEventEnabled or FreezeEvents was set:
+  // delivers the oldest queued label when events are enabled and thawed.
+  void DeliverQueuedLabel();
+
+  // Sets DataEventEnabled or FreezeEvents and runs the delivery check.
+  void SetDataEventEnabled(long value);
+  void SetFreezeEvents(long value);
+
+  int DataCount();
+  long ScanDataType();
+  std::string ScanData();
+  std::string ScanDataLabel();
+
+  // Empties the scan data and the queue, and asks the receive thread to
+  // drop the frame it is assembling.
+  void ClearInput();
+  // Empties the scan data and the queue (the device is closing).
+  void Reset();
+
+  // Receive thread: true once after ClearInput asked for the frame being
+  // assembled to be dropped.
+  bool TakeFrameDiscardRequest();
+
+  // Commits a device entry read while an opening is in force.
+  void ReplaceEntry(const DeviceEntry& entry);
+
+ private:
+  ScanDataSettings CurrentSettings() const;
+  void ClearScanData();
+
+  ScannerState& state_;
+  EventSink& sink_;
+  std::mutex mutex_;
+  LabelQueue queue_;
+  LabelFrame queuedLabel_;  // working buffer of a label taken from the queue
+  ScanResult scan_;
+  std::atomic<bool> discardFrame_{false};
+};

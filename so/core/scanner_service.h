@@ -1,0 +1,59 @@
+// The scanner service object's logic behind its dispatch interface: the
+// device state machine, the device entry, properties and events, and the
+// transports it opens. The COM layer keeps one per process; tests make as
+// many as they like.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "so/core/event_path.h"
+#include "so/core/open_failure.h"
+#include "so/core/platform.h"
+#include "so/core/scanner_programmer.h"
+#include "so/core/scanner_state.h"
+
+class ScannerService {
+ public:
+  explicit ScannerService(const Platform& platform);
+  ~ScannerService();
+
+  ScannerService(const ScannerService&) = delete;
+  ScannerService& operator=(const ScannerService&) = delete;
+
+  long OpenService(const std::string& deviceClass,
+                   const std::string& deviceName);
+  long Close();
+  long Claim(long timeout);
+  long Release();
+  long CheckHealth(long level);
+  long ClearInput();
+  long ClearOutput();
+  long COFreezeEvents(bool freeze);
+  long DirectIO(long command);
+
+  long GetPropertyNumber(long index);
+  void SetPropertyNumber(long index, long number);
+  std::string GetPropertyString(long index);
+  void SetPropertyString(long index, const std::string& text);
+
+  // True while a receive thread runs: the library must stay loaded.
+  bool HasReceiveThread() const { return receiveThread_ != nullptr; }
+
+ private:
+  long StepFailed(int debugLevel, const OpenFailure& failure);
+  bool OpenSerialDevice(const DeviceEntry& entry, OpenFailure& failure);
+  bool OpenUsbDevice(const DeviceEntry& entry, OpenFailure& failure);
+  bool StartReceiveThread(std::function<void()> body);
+  void StopReceiveThread(uint32_t boundMs);
+  void ResetToClosed();
+  void TellScannerDeviceEnabled(bool enabled);
+  long Record(long result);
+
+  Platform platform_;
+  ScannerState state_;
+  EventPath events_;
+  ScannerProgrammer programmer_;
+  std::unique_ptr<RunningThread> receiveThread_;
+};

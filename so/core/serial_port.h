@@ -1,0 +1,47 @@
+// The one serial port of the service object. Opening goes in the steps
+// whose failures have messages of their own; every step returns 0 or the
+// system error number of its failure. Reads and writes run under the port
+// time-outs and return the count transferred, or -1 when the call failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The line settings the driver sets; every other setting keeps the value
+// the port reported.
+struct LineSettings {
+  uint32_t BaudRate = 9600;
+  uint8_t ByteSize = 8;
+  bool TwoStopBits = true;  // no parity either way
+  bool RtsDisabled = true;
+  bool AbortOnError = false;
+};
+
+struct PortTimeouts {
+  uint32_t ReadInterval = 0;
+  uint32_t ReadTotalMultiplier = 0;
+  uint32_t ReadTotalConstant = 0;
+  uint32_t WriteTotalMultiplier = 0;
+  uint32_t WriteTotalConstant = 0;
+};
+
+enum class LineSignal { kSetRts, kSetDtr, kClearDtr };
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  virtual uint32_t Open(const std::string& name) = 0;
+  virtual uint32_t SetBufferSizes(uint32_t input, uint32_t output) = 0;
+  virtual uint32_t ReadLineSettings() = 0;
+  virtual uint32_t WriteLineSettings(const LineSettings& settings) = 0;
+  virtual uint32_t ReadTimeouts() = 0;
+  virtual uint32_t WriteTimeouts(const PortTimeouts& timeouts) = 0;
+  virtual bool IsOpen() const = 0;
+  // Fails (ERROR_INVALID_HANDLE) when no port is open.
+  virtual uint32_t Close() = 0;
+
+  virtual int Read(uint8_t* buffer, int capacity) = 0;
+  virtual int Write(const uint8_t* data, int count) = 0;
+  virtual bool Signal(LineSignal signal) = 0;
+};

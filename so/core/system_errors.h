@@ -1,0 +1,15 @@
+// System error numbers the portable code needs to recognise or report.
+// They are the platform's own numbers, as every SerialPort and HidScanner
+// implementation returns them.
+#pragma once
+
+#include <cstdint>
+
+namespace syserr {
+constexpr uint32_t kAccessDenied = 5;
+constexpr uint32_t kInvalidHandle = 6;
+constexpr uint32_t kNotEnoughMemory = 8;
+constexpr uint32_t kNoMoreItems = 259;
+constexpr uint32_t kIoPending = 997;
+constexpr uint32_t kDeviceNotConnected = 1167;
+}  // namespace syserr

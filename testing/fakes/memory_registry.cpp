@@ -1,0 +1,135 @@
+#include "testing/fakes/memory_registry.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace fakes {
+
+bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+      });
+}
+
+namespace {
+
+class MemoryKey : public reg::Key {
+ public:
+  explicit MemoryKey(MemoryRegistry::Values& values) : values_(values) {}
+
+  reg::QueryResult Query(const std::string& name, uint8_t* buffer,
+                         uint32_t capacity) override {
+    reg::QueryResult result;
+    auto it = values_.find(name);
+    if (it == values_.end()) return result;
+    result.type = it->second.type;
+    result.size = static_cast<uint32_t>(it->second.data.size());
+    if (result.size > capacity) {
+      result.status = reg::QueryResult::kTooLarge;
+      return result;
+    }
+    if (result.size > 0) std::memcpy(buffer, it->second.data.data(), result.size);
+    result.status = reg::QueryResult::kOk;
+    return result;
+  }
+
+  bool SetValue(const std::string& name, uint32_t type, const uint8_t* data,
+                uint32_t size) override {
+    values_[name] = StoredValue{type, std::vector<uint8_t>(data, data + size)};
+    return true;
+  }
+
+ private:
+  MemoryRegistry::Values& values_;
+};
+
+}  // namespace
+
+std::string MemoryRegistry::FullPath(reg::Root root,
+                                     const std::string& path) const {
+  return (root == reg::Root::LocalMachine ? "HKLM\\" : "HKCR\\") + path;
+}
+
+std::unique_ptr<reg::Key> MemoryRegistry::Open(reg::Root root,
+                                               const std::string& path,
+                                               bool /*writable*/) {
+  const std::string full = FullPath(root, path);
+  if (denied_.count(full) != 0) return nullptr;
+  auto it = keys_.find(full);
+  if (it == keys_.end()) return nullptr;
+  return std::make_unique<MemoryKey>(it->second);
+}
+
+MemoryRegistry::Values& MemoryRegistry::Ensure(reg::Root root,
+                                               const std::string& path) {
+  // Creating a key creates the keys above it.
+  for (size_t pos = path.find('\\'); pos != std::string::npos;
+       pos = path.find('\\', pos + 1)) {
+    keys_[FullPath(root, path.substr(0, pos))];
+  }
+  return keys_[FullPath(root, path)];
+}
+
+std::unique_ptr<reg::Key> MemoryRegistry::Create(reg::Root root,
+                                                 const std::string& path) {
+  if (path.empty()) return nullptr;
+  return std::make_unique<MemoryKey>(Ensure(root, path));
+}
+
+void MemoryRegistry::SetString(reg::Root root, const std::string& path,
+                               const std::string& name,
+                               const std::string& text, bool withNul) {
+  std::vector<uint8_t> data(text.begin(), text.end());
+  if (withNul) data.push_back(0);
+  Ensure(root, path)[name] = StoredValue{reg::kString, data};
+}
+
+void MemoryRegistry::SetDword(reg::Root root, const std::string& path,
+                              const std::string& name, uint32_t value) {
+  std::vector<uint8_t> data(4);
+  for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(value >> (8 * i));
+  Ensure(root, path)[name] = StoredValue{reg::kDword, data};
+}
+
+void MemoryRegistry::SetBinary(reg::Root root, const std::string& path,
+                               const std::string& name,
+                               const std::vector<uint8_t>& data) {
+  Ensure(root, path)[name] = StoredValue{reg::kBinary, data};
+}
+
+bool MemoryRegistry::HasKey(reg::Root root, const std::string& path) const {
+  return keys_.count(FullPath(root, path)) != 0;
+}
+
+const StoredValue* MemoryRegistry::Find(reg::Root root,
+                                        const std::string& path,
+                                        const std::string& name) const {
+  auto key = keys_.find(FullPath(root, path));
+  if (key == keys_.end()) return nullptr;
+  auto value = key->second.find(name);
+  return value == key->second.end() ? nullptr : &value->second;
+}
+
+std::string MemoryRegistry::Text(reg::Root root, const std::string& path,
+                                 const std::string& name) const {
+  const StoredValue* value = Find(root, path, name);
+  if (value == nullptr) return {};
+  auto end = std::find(value->data.begin(), value->data.end(), 0);
+  return std::string(value->data.begin(), end);
+}
+
+std::vector<std::string> MemoryRegistry::Keys(reg::Root root) const {
+  const std::string prefix = FullPath(root, "");
+  std::vector<std::string> result;
+  for (const auto& [path, values] : keys_) {
+    if (path.compare(0, prefix.size(), prefix) == 0) {
+      result.push_back(path.substr(prefix.size()));
+    }
+  }
+  return result;
+}
+
+}  // namespace fakes

@@ -1,0 +1,100 @@
+// A serial port that plays a scanner from a script: bytes to be read,
+// stretches of silence, replies to what the driver writes, and failures of
+// any opening step. Every write is recorded with the virtual time at which
+// it happened, so tests check bytes and pauses exactly.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "so/core/serial_port.h"
+#include "testing/fakes/virtual_clock.h"
+
+namespace fakes {
+
+struct WrittenByte {
+  uint64_t timeMs;
+  uint8_t byte;
+};
+
+class ScriptedSerialPort : public SerialPort {
+ public:
+  enum class Step {
+    kOpen,
+    kSetBufferSizes,
+    kReadLineSettings,
+    kWriteLineSettings,
+    kReadTimeouts,
+    kWriteTimeouts,
+    kClose
+  };
+  static constexpr uint32_t kReadTimeoutMs = 101;
+
+  explicit ScriptedSerialPort(VirtualClock& clock) : clock_(clock) {}
+
+  // SerialPort
+  uint32_t Open(const std::string& name) override;
+  uint32_t SetBufferSizes(uint32_t input, uint32_t output) override;
+  uint32_t ReadLineSettings() override;
+  uint32_t WriteLineSettings(const LineSettings& settings) override;
+  uint32_t ReadTimeouts() override;
+  uint32_t WriteTimeouts(const PortTimeouts& timeouts) override;
+  bool IsOpen() const override;
+  uint32_t Close() override;
+  int Read(uint8_t* buffer, int capacity) override;
+  int Write(const uint8_t* data, int count) override;
+  bool Signal(LineSignal signal) override;
+
+  // Script.
+  void FailStep(Step step, uint32_t error);
+  void FailWrites(bool fail);
+  // Bytes the scanner sends; one read takes at most the bytes up to the
+  // next Silence().
+  void Feed(const std::string& bytes);
+  void Feed(const std::vector<uint8_t>& bytes);
+  // One read that returns no byte after the read time-out.
+  void Silence(int reads = 1);
+  // Called for every byte written; may Feed a reply.
+  void OnWrite(std::function<void(uint8_t)> responder);
+  // Called on every read that finds nothing scripted, with the number of
+  // such reads in a row; a test ends the receive loop from here.
+  void OnIdleRead(std::function<void(int)> handler);
+
+  // Inspection.
+  std::string OpenedName() const;
+  std::optional<LineSettings> Settings() const;
+  std::optional<PortTimeouts> Timeouts() const;
+  uint32_t InputQueueSize() const;
+  std::vector<WrittenByte> Written() const;
+  std::string WrittenText() const;
+  std::vector<LineSignal> Signals() const;
+  void ClearWritten();
+  size_t PendingInput() const;
+
+ private:
+  uint32_t StepResult(Step step) const;
+
+  VirtualClock& clock_;
+  mutable std::mutex mutex_;
+  bool open_ = false;
+  bool failWrites_ = false;
+  std::string name_;
+  std::vector<std::pair<Step, uint32_t>> failures_;
+  std::optional<LineSettings> settings_;
+  std::optional<PortTimeouts> timeouts_;
+  uint32_t inputQueueSize_ = 0;
+  // A value of -1 marks one silent read.
+  std::deque<int> input_;
+  std::vector<WrittenByte> written_;
+  std::vector<LineSignal> signals_;
+  std::function<void(uint8_t)> responder_;
+  std::function<void(int)> idleHandler_;
+  int idleReads_ = 0;
+};
+
+}  // namespace fakes

@@ -1,0 +1,49 @@
+// A clock whose time moves only when the code under test sleeps or a fake
+// device lets time pass, so that protocol pauses are checked exactly and
+// take no real time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "so/core/clock.h"
+
+namespace fakes {
+
+class VirtualClock : public Clock {
+ public:
+  void Sleep(uint32_t milliseconds) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sleeps_.push_back(milliseconds);
+    now_ += milliseconds;
+  }
+  uint64_t NowMs() override { return now_; }
+  LocalTime Local() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return local_;
+  }
+
+  void Advance(uint64_t milliseconds) { now_ += milliseconds; }
+  void SetLocal(const LocalTime& local) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    local_ = local;
+  }
+  std::vector<uint32_t> Sleeps() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sleeps_;
+  }
+  void ClearSleeps() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sleeps_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::atomic<uint64_t> now_{0};
+  LocalTime local_;
+  std::vector<uint32_t> sleeps_;
+};
+
+}  // namespace fakes
