@@ -1,0 +1,167 @@
+#include "common/com/automation.h"
+
+#include <vector>
+
+namespace com {
+
+std::string ToAnsi(const wchar_t* text, int length) {
+  if (text == nullptr || length <= 0) return {};
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0,
+                                       nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string result(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, length, &result[0], size, nullptr,
+                      nullptr);
+  return result;
+}
+
+std::string ToAnsi(BSTR text) {
+  return ToAnsi(text, text ? static_cast<int>(SysStringLen(text)) : 0);
+}
+
+BSTR ToBstr(const std::string& text) {
+  if (text.empty()) return SysAllocStringLen(L"", 0);
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(),
+                                         static_cast<int>(text.size()),
+                                         nullptr, 0);
+  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+  if (result == nullptr) return nullptr;
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      result, length);
+  return result;
+}
+
+bool SameName(const wchar_t* a, const wchar_t* b) {
+  if (a == nullptr || b == nullptr) return false;
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) ==
+         CSTR_EQUAL;
+}
+
+HRESULT Arguments::Expect(UINT count) const {
+  if (params_ == nullptr) return count == 0 ? S_OK : DISP_E_BADPARAMCOUNT;
+  if (params_->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+  if (params_->cArgs != count) return DISP_E_BADPARAMCOUNT;
+  if (count != 0 && params_->rgvarg == nullptr) return E_INVALIDARG;
+  return S_OK;
+}
+
+VARIANT* Arguments::At(UINT position) const {
+  return &params_->rgvarg[params_->cArgs - 1 - position];
+}
+
+HRESULT Arguments::Coerce(UINT position, VARTYPE type, VARIANT& out) {
+  VariantInit(&out);
+  VARIANT* source = At(position);
+  argError_ = params_->cArgs - 1 - position;
+  if (V_VT(source) == VT_ERROR && V_ERROR(source) == DISP_E_PARAMNOTFOUND) {
+    return DISP_E_PARAMNOTOPTIONAL;
+  }
+  if ((V_VT(source) & VT_BYREF) && V_BYREF(source) == nullptr) {
+    return DISP_E_TYPEMISMATCH;
+  }
+  VARIANT direct;
+  VariantInit(&direct);
+  if (FAILED(VariantCopyInd(&direct, source))) return DISP_E_TYPEMISMATCH;
+  const HRESULT hr = VariantChangeType(&out, &direct, 0, type);
+  VariantClear(&direct);
+  return SUCCEEDED(hr) ? S_OK : DISP_E_TYPEMISMATCH;
+}
+
+HRESULT Arguments::Long(UINT position, long& value) {
+  VARIANT converted;
+  const HRESULT hr = Coerce(position, VT_I4, converted);
+  if (hr == S_OK) value = V_I4(&converted);
+  return hr;
+}
+
+HRESULT Arguments::Bool(UINT position, bool& value) {
+  long number = 0;
+  const HRESULT hr = Long(position, number);
+  if (hr == S_OK) value = number != 0;
+  return hr;
+}
+
+HRESULT Arguments::String(UINT position, std::string& value) {
+  VARIANT converted;
+  const HRESULT hr = Coerce(position, VT_BSTR, converted);
+  if (hr == S_OK) {
+    value = ToAnsi(V_BSTR(&converted));
+    VariantClear(&converted);
+  }
+  return hr;
+}
+
+HRESULT Arguments::Dispatch(UINT position, IDispatch*& value) {
+  VARIANT* source = At(position);
+  argError_ = params_->cArgs - 1 - position;
+  value = nullptr;
+  switch (V_VT(source)) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return S_OK;
+    case VT_DISPATCH:
+      value = V_DISPATCH(source);
+      return S_OK;
+    case VT_DISPATCH | VT_BYREF:
+      value = V_DISPATCHREF(source) ? *V_DISPATCHREF(source) : nullptr;
+      return S_OK;
+    case VT_UNKNOWN:
+    case VT_UNKNOWN | VT_BYREF: {
+      IUnknown* unknown = V_VT(source) == VT_UNKNOWN
+                              ? V_UNKNOWN(source)
+                              : (V_UNKNOWNREF(source) ? *V_UNKNOWNREF(source)
+                                                      : nullptr);
+      if (unknown == nullptr) return S_OK;
+      IDispatch* dispatch = nullptr;
+      if (FAILED(unknown->QueryInterface(IID_IDispatch,
+                                         reinterpret_cast<void**>(&dispatch)))) {
+        return DISP_E_TYPEMISMATCH;
+      }
+      // The caller keeps its own reference for as long as we use it.
+      dispatch->Release();
+      value = dispatch;
+      return S_OK;
+    }
+    case VT_VARIANT | VT_BYREF:
+      if (V_VARIANTREF(source) == nullptr) return DISP_E_TYPEMISMATCH;
+      {
+        DISPPARAMS inner = {V_VARIANTREF(source), nullptr, 1, 0};
+        Arguments nested(&inner);
+        return nested.Dispatch(0, value);
+      }
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+}
+
+HRESULT Call(IDispatch* target, DISPID id, WORD flags,
+             std::initializer_list<VARIANT> args, VARIANT* result) {
+  if (target == nullptr) return E_POINTER;
+  std::vector<VARIANT> reversed(args.begin(), args.end());
+  std::vector<VARIANT> ordered(reversed.rbegin(), reversed.rend());
+  DISPID putId = DISPID_PROPERTYPUT;
+  DISPPARAMS params = {ordered.empty() ? nullptr : ordered.data(), nullptr,
+                       static_cast<UINT>(ordered.size()), 0};
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    params.rgdispidNamedArgs = &putId;
+    params.cNamedArgs = 1;
+  }
+  EXCEPINFO exception = {};
+  UINT argError = 0;
+  const HRESULT hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags,
+                                    &params, result, &exception, &argError);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  return hr;
+}
+
+VARIANT LongVariant(long value) {
+  VARIANT variant;
+  VariantInit(&variant);
+  V_VT(&variant) = VT_I4;
+  V_I4(&variant) = value;
+  return variant;
+}
+
+}  // namespace com

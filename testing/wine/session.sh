@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs a command inside a Wine test session: a 32-bit prefix of the build
+# (created on first use), an X display (Xvfb) for windows and message
+# boxes, and one persistent wineserver. Everything started here is stopped
+# on exit, also on failure. Inside a running session it only runs the
+# command, so tests and the whole test run can both use it.
+#
+#   WINEPREFIX=<build>/wineprefix session.sh <command> [args...]
+set -euo pipefail
+
+if [[ "${WINE_SESSION_ACTIVE:-}" == 1 ]]; then
+  exec "$@"
+fi
+
+: "${WINEPREFIX:?WINEPREFIX must name the prefix of this build}"
+export WINEPREFIX WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
+
+xvfb_pid=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [[ -n "$xvfb_pid" ]]; then
+    kill "$xvfb_pid" >/dev/null 2>&1 || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# A display nobody else uses: Xvfb refuses one whose lock file exists.
+start_display() {
+  local n
+  for n in $(seq 91 140); do
+    [[ -e "/tmp/.X${n}-lock" || -e "/tmp/.X11-unix/X${n}" ]] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 50); do
+      if [[ -e "/tmp/.X11-unix/X${n}" ]]; then
+        export DISPLAY=":$n"
+        return 0
+      fi
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$xvfb_pid" >/dev/null 2>&1 || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  done
+  echo "session.sh: no X display could be started" >&2
+  return 1
+}
+
+start_display
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+  wineboot -i >/dev/null 2>&1
+  # A virtual desktop: without a window manager every closed window would
+  # cost about two seconds.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+  wineserver -w
+fi
+flock -u 9
+exec 9>&-
+
+wineserver -p
+export WINE_SESSION_ACTIVE=1
+set +e
+"$@"
+status=$?
+set -e
+exit "$status"
