@@ -22,9 +22,19 @@ endfunction()
 
 # Tests of the real Windows binaries: one program of many cases, run under
 # Wine one at a time (they share the prefix's registry and COM ports).
+# WITH_SIMULATOR runs the scanner simulator beside them.
 function(add_wine_tests name)
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 WINE_TESTS "WITH_SIMULATOR" "" "")
+  add_executable(${name} ${WINE_TESTS_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE wine_support)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
+  if(WINE_TESTS_WITH_SIMULATOR)
+    add_test(NAME ${name}
+             COMMAND env WINEPREFIX=${WINE_TEST_PREFIX}
+                     ${PROJECT_SOURCE_DIR}/testing/wine/session.sh
+                     ${PROJECT_SOURCE_DIR}/testing/sim/with_simulator.sh
+                     wine $<TARGET_FILE:${name}> --gtest_brief=1)
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  endif()
+  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 900)
 endfunction()

@@ -83,6 +83,8 @@ int ScriptedSerialPort::Read(uint8_t* buffer, int capacity) {
       input_.pop_front();
     }
     if (count > 0) {
+      // A read that silence ended has waited out that silence.
+      if (count < capacity && !input_.empty()) input_.pop_front();
       idleReads_ = 0;
       return count;
     }

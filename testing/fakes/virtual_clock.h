@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -15,9 +16,14 @@ namespace fakes {
 class VirtualClock : public Clock {
  public:
   void Sleep(uint32_t milliseconds) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.push_back(milliseconds);
-    now_ += milliseconds;
+    std::function<void(uint32_t)> onSleep;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sleeps_.push_back(milliseconds);
+      now_ += milliseconds;
+      onSleep = onSleep_;
+    }
+    if (onSleep) onSleep(milliseconds);
   }
   uint64_t NowMs() override { return now_; }
   LocalTime Local() override {
@@ -34,6 +40,11 @@ class VirtualClock : public Clock {
     std::lock_guard<std::mutex> lock(mutex_);
     return sleeps_;
   }
+  // Runs after every sleep of the code under test, on its thread.
+  void OnSleep(std::function<void(uint32_t)> handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    onSleep_ = std::move(handler);
+  }
   void ClearSleeps() {
     std::lock_guard<std::mutex> lock(mutex_);
     sleeps_.clear();
@@ -44,6 +55,7 @@ class VirtualClock : public Clock {
   std::atomic<uint64_t> now_{0};
   LocalTime local_;
   std::vector<uint32_t> sleeps_;
+  std::function<void(uint32_t)> onSleep_;
 };
 
 }  // namespace fakes

@@ -5,10 +5,6 @@
 #include "common/com/automation.h"
 #include "testing/standin/standin.h"
 
-const CLSID CLSID_OPOSScanner = {0xCCB90182, 0xB81E, 0x11D2,
-                                 {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-const IID DIID_OPOSScannerEvents = {0x5E1A7C20, 0x2B4D, 0x4C8E,
-                                    {0x9F, 0x61, 0x3A, 0x7B, 0x2D, 0x0C, 0x4E, 0x19}};
 
 extern HMODULE standinModule;
 void StandInObjectCreated();

@@ -5,9 +5,11 @@
 #include <windows.h>
 
 // {CCB90182-B81E-11D2-AB74-0040054C3719}
-extern const CLSID CLSID_OPOSScanner;
+inline const CLSID CLSID_OPOSScanner = {
+    0xCCB90182, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
 // {5E1A7C20-2B4D-4C8E-9F61-3A7B2D0C4E19}: the events the control raises.
-extern const IID DIID_OPOSScannerEvents;
+inline const IID DIID_OPOSScannerEvents = {
+    0x5E1A7C20, 0x2B4D, 0x4C8E, {0x9F, 0x61, 0x3A, 0x7B, 0x2D, 0x0C, 0x4E, 0x19}};
 
 // Dispatch identifiers of the control's members.
 namespace standin {

@@ -65,7 +65,14 @@ fi
 flock -u 9
 exec 9>&-
 
-wineserver -p
+# The server acquires a pty it opens as its controlling terminal, and when
+# the simulator closes that pty the hangup makes it dump every object it
+# holds to its standard error: keep that out of the test output.
+wineserver -p 2>/dev/null
+# Wine's own background processes start with the first program and live as
+# long as the server; started here they hold no pipe of the command's (a
+# test runner would wait for those pipes to close).
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 export WINE_SESSION_ACTIVE=1
 set +e
 "$@"

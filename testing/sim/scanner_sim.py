@@ -1,0 +1,241 @@
+#!/usr/bin/env python3
+"""Scanner simulator on pseudo-terminals, for tests and the demo.
+
+Each simulated COM port is a pty whose slave end is linked into the Wine
+prefix as COMn; the simulator plays the scanner on the master end. It is
+driven over a TCP connection on 127.0.0.1, one command a line, one answer
+a line ("OK ..." or "ERR ..."); bytes travel as hexadecimal.
+
+  OPEN <port>                     make the port (COM5...), answer its pty
+  CLOSE <port>                    the port disappears
+  PACE <port> <baud>              send at the line rate (0: at once)
+  FEED <port> <hex>               the scanner sends these bytes
+  WRITTEN <port> <ms> <count>     bytes the driver wrote since the last
+                                  call, waiting up to ms for count of them
+  SETTINGS <port>                 the line settings as the pty sees them
+  ANSWER <port> <hex> <hex>       when the driver's output ends with the
+                                  first bytes, send the second
+  ANSWER <port> CLEAR             forget the answers
+  QUIT                            end the simulator
+"""
+
+import argparse
+import os
+import select
+import socket
+import termios
+import threading
+import time
+import tty
+
+SPEEDS = {getattr(termios, name): int(name[1:])
+          for name in dir(termios)
+          if name.startswith("B") and name[1:].isdigit()}
+
+
+def bits_per_byte(cflag):
+    size = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7,
+            termios.CS8: 8}[cflag & termios.CSIZE]
+    parity = 1 if cflag & termios.PARENB else 0
+    stop = 2 if cflag & termios.CSTOPB else 1
+    return 1 + size + parity + stop
+
+
+class Port:
+    """One pty playing a scanner."""
+
+    def __init__(self, name, prefix):
+        self.name = name
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.slave_path = os.ttyname(self.slave)
+        self.link = os.path.join(prefix, "dosdevices", name.lower())
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(self.slave_path, self.link)
+        self.baud = 0
+        self.written = bytearray()
+        self.pending = bytearray()  # driver output not yet matched
+        self.answers = []
+        self.changed = threading.Condition()
+        self.send_lock = threading.Lock()
+        self.closed = False
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        while not self.closed:
+            try:
+                ready, _, _ = select.select([self.master], [], [], 0.05)
+                if not ready:
+                    continue
+                data = os.read(self.master, 4096)
+            except OSError:
+                if self.closed:
+                    return
+                time.sleep(0.01)
+                continue
+            replies = []
+            with self.changed:
+                self.written.extend(data)
+                for byte in data:
+                    self.pending.append(byte)
+                    for trigger, reply in self.answers:
+                        if self.pending.endswith(trigger):
+                            replies.append(reply)
+                            self.pending.clear()
+                            break
+                self.changed.notify_all()
+            for reply in replies:
+                self.feed(reply)
+
+    def feed(self, data):
+        with self.send_lock:
+            if self.baud <= 0:
+                os.write(self.master, data)
+                return
+            seconds = bits_per_byte(termios.tcgetattr(self.slave)[2]) / self.baud
+            start = time.monotonic()
+            for index, byte in enumerate(data):
+                due = start + index * seconds
+                delay = due - time.monotonic()
+                if delay > 0:
+                    time.sleep(delay)
+                os.write(self.master, bytes([byte]))
+
+    def take_written(self, wait_ms, count):
+        deadline = time.monotonic() + wait_ms / 1000.0
+        with self.changed:
+            while len(self.written) < count:
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    break
+                self.changed.wait(remaining)
+            data = bytes(self.written)
+            self.written.clear()
+        return data
+
+    def settings(self):
+        iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(self.slave)
+        size = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7,
+                termios.CS8: 8}[cflag & termios.CSIZE]
+        if cflag & termios.PARENB:
+            parity = "odd" if cflag & termios.PARODD else "even"
+        else:
+            parity = "none"
+        return ("speed=%d csize=%d parity=%s stopbits=%d crtscts=%d" %
+                (SPEEDS.get(ospeed, -1), size, parity,
+                 2 if cflag & termios.CSTOPB else 1,
+                 1 if cflag & termios.CRTSCTS else 0))
+
+    def close(self):
+        self.closed = True
+        self.reader.join()
+        for fd in (self.master, self.slave):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+        if os.path.islink(self.link):
+            os.unlink(self.link)
+
+
+class Simulator:
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.ports = {}
+        self.running = True
+
+    def port(self, name):
+        port = self.ports.get(name.upper())
+        if port is None:
+            raise ValueError("no port " + name)
+        return port
+
+    def execute(self, line):
+        words = line.split()
+        if not words:
+            raise ValueError("empty command")
+        command, args = words[0].upper(), words[1:]
+        if command == "OPEN":
+            name = args[0].upper()
+            if name in self.ports:
+                self.ports.pop(name).close()
+            self.ports[name] = Port(name, self.prefix)
+            return self.ports[name].slave_path
+        if command == "CLOSE":
+            self.ports.pop(args[0].upper()).close()
+            return ""
+        if command == "PACE":
+            self.port(args[0]).baud = int(args[1])
+            return ""
+        if command == "FEED":
+            self.port(args[0]).feed(bytes.fromhex("".join(args[1:])))
+            return ""
+        if command == "WRITTEN":
+            data = self.port(args[0]).take_written(int(args[1]), int(args[2]))
+            return data.hex()
+        if command == "SETTINGS":
+            return self.port(args[0]).settings()
+        if command == "ANSWER":
+            port = self.port(args[0])
+            with port.changed:
+                if args[1].upper() == "CLEAR":
+                    port.answers.clear()
+                else:
+                    port.answers.append((bytes.fromhex(args[1]),
+                                         bytes.fromhex(args[2])))
+                port.pending.clear()
+            return ""
+        if command == "QUIT":
+            self.running = False
+            return ""
+        raise ValueError("unknown command " + command)
+
+    def serve(self, connection):
+        with connection, connection.makefile("rw", newline="\n") as stream:
+            for line in stream:
+                try:
+                    answer = "OK " + self.execute(line.strip())
+                except Exception as error:  # answered, never fatal
+                    answer = "ERR %s" % error
+                stream.write(answer.rstrip() + "\n")
+                stream.flush()
+                if not self.running:
+                    return
+
+    def close(self):
+        for port in list(self.ports.values()):
+            port.close()
+        self.ports.clear()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--prefix", required=True, help="the Wine prefix")
+    parser.add_argument("--port-file", required=True,
+                        help="where to write the TCP port it listens on")
+    options = parser.parse_args()
+
+    simulator = Simulator(options.prefix)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    with open(options.port_file + ".tmp", "w") as out:
+        out.write(str(listener.getsockname()[1]))
+    os.rename(options.port_file + ".tmp", options.port_file)
+    try:
+        while simulator.running:
+            ready, _, _ = select.select([listener], [], [], 0.2)
+            if ready:
+                connection, _ = listener.accept()
+                threading.Thread(target=simulator.serve, args=(connection,),
+                                 daemon=True).start()
+    finally:
+        simulator.close()
+        listener.close()
+
+
+if __name__ == "__main__":
+    main()
