@@ -26,7 +26,7 @@ endfunction()
 function(add_wine_tests name)
   cmake_parse_arguments(PARSE_ARGV 1 WINE_TESTS "WITH_SIMULATOR" "" "")
   add_executable(${name} ${WINE_TESTS_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE wine_support)
+  target_link_libraries(${name} PRIVATE wine_test_main)
   if(WINE_TESTS_WITH_SIMULATOR)
     add_test(NAME ${name}
              COMMAND env WINEPREFIX=${WINE_TEST_PREFIX}

@@ -1,0 +1,155 @@
+// The demo: a simulated fixed scanner on a pseudo-terminal, the real
+// TALSCAN.dll opened through the (stand-in) OPOS Scanner control object,
+// and every scanned label printed as the application receives it.
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/opos/symbology_name.h"
+#include "testing/standin/standin.h"
+#include "testing/wine/control_events.h"
+#include "testing/wine/wine_support.h"
+
+namespace {
+
+constexpr char kPort[] = "COM5";
+constexpr char kDevice[] = "DemoScanner";
+
+struct Label {
+  const char* scanned;  // what the scanner sends, before CR LF
+  const char* what;
+};
+
+const Label kLabels[] = {
+    {"A012345678905", "UPC-A"},
+    {"A01234567890512", "UPC-A with a 2-digit add-on"},
+    {"E01234565", "UPC-E"},
+    {"FF96385074", "EAN-8"},
+    {"F4006381333931", "EAN-13"},
+    {"F400638133393112345", "EAN-13 with a 5-digit add-on"},
+    {"I0123456789", "Interleaved 2 of 5"},
+    {"N A12345B", "Codabar"},
+    {"MCODE-39 DEMO", "Code 39"},
+    {"LCODE93", "Code 93"},
+    {"KShop till 128", "Code 128"},
+    {"GPDF417 text", "another symbology"},
+};
+
+const char* kModes[] = {"KORVA", "METROLOGIC", "BEETLE", "SYMBOL"};
+
+std::string Visible(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+bool OpenAndEnable(wine::Dispatch& control, const char* mode) {
+  wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kPort, mode);
+  printf("\nDevice entry \"%s\": Type \"Omni-directional Laser\", Port \"%s\", "
+         "Compatibility \"%s\"\n",
+         kDevice, kPort, mode);
+  const long opened = control.CallLong(L"Open", {wine::Bstr(kDevice)});
+  printf("  Open(\"%s\") -> %ld\n", kDevice, opened);
+  if (opened != 0) return false;
+  const long claimed = control.CallLong(L"ClaimDevice", {wine::Long(1000)});
+  control.PutBool(standin::kDeviceEnabled, true);
+  control.PutBool(standin::kDataEventEnabled, true);
+  control.PutBool(standin::kDecodeData, true);
+  printf("  ClaimDevice(1000) -> %ld; DeviceEnabled, DataEventEnabled and "
+         "DecodeData set to TRUE\n",
+         claimed);
+  return claimed == 0;
+}
+
+bool Scan(wine::SimulatorClient& sim, wine::ControlEvents& events,
+          const Label& label) {
+  const size_t before = events.DataEvents().size();
+  const std::string bytes = std::string(label.scanned) + "\r\n";
+  printf("  scanner sends %-26s (%s)\n", ("\"" + Visible(bytes) + "\"").c_str(),
+         label.what);
+  sim.Feed(kPort, bytes);
+  if (!events.WaitFor(before + 1, 5000, standin::kDataEvent)) {
+    printf("  no data event arrived\n");
+    return false;
+  }
+  const wine::ControlEvent event = events.DataEvents().back();
+  printf("    DataEvent: ScanData \"%s\", ScanDataLabel \"%s\", "
+         "ScanDataType %ld (%s)\n",
+         Visible(event.scanData).c_str(), Visible(event.scanDataLabel).c_str(),
+         event.scanDataType, SymbologyName(event.scanDataType));
+  return true;
+}
+
+int RunDemo() {
+  printf("Scanner demo: the OPOS service object TALSCAN.dll under Wine, a "
+         "simulated serial scanner\n\n");
+  const std::string library = wine::ProgramFolder() + "TALSCAN.dll";
+  HRESULT hr = wine::RegisterLibrary(library);
+  printf("Registering %s: DllRegisterServer -> 0x%08lX\n", library.c_str(), hr);
+  hr = wine::RegisterLibrary(wine::ProgramFolder() + "OposScannerStandIn.dll");
+  printf("Registering the OPOS Scanner control object (stand-in) -> 0x%08lX\n",
+         hr);
+
+  wine::SimulatorClient sim;
+  if (!sim.Connected()) {
+    printf("The scanner simulator is not running (SCANNER_SIM).\n");
+    return 1;
+  }
+  printf("Simulated scanner on %s (pseudo-terminal %s), sending at 9600 baud\n",
+         kPort, sim.Command(std::string("OPEN ") + kPort).c_str());
+  sim.Pace(kPort, 9600);
+
+  wine::Dispatch control = wine::Dispatch::Create(L"OPOS.Scanner");
+  if (!control) {
+    printf("The control object could not be created.\n");
+    return 1;
+  }
+  wine::ControlEvents events(control.get());
+  // The application takes each label and asks for the next one.
+  events.OnEvent([&](wine::ControlEvent& event) {
+    if (event.id == standin::kDataEvent) {
+      control.PutBool(standin::kDataEventEnabled, true);
+    }
+  });
+
+  bool ok = true;
+  for (const char* mode : kModes) {
+    if (!OpenAndEnable(control, mode)) {
+      ok = false;
+      break;
+    }
+    const size_t count = mode == kModes[0] ? sizeof kLabels / sizeof *kLabels : 5;
+    for (size_t i = 0; i < count && ok; ++i) ok = Scan(sim, events, kLabels[i]);
+    printf("  Close() -> %ld\n", control.CallLong(L"Close"));
+    if (!ok) break;
+  }
+  sim.ClosePort(kPort);
+  printf(ok ? "\nEvery label arrived.\n" : "\nThe demo failed.\n");
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  CoInitialize(nullptr);
+  const int result = RunDemo();
+  CoUninitialize();
+  return result;
+}
