@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
+
 #include "testing/standin/standin.h"
 #include "testing/wine/control_events.h"
 #include "testing/wine/wine_support.h"
@@ -13,6 +15,13 @@
 namespace {
 
 constexpr char kPort[] = "COM5";
+constexpr char kDevice[] = "SerialTill";
+const char kNotSetUp[] =
+    "BARCODE SCANNER IS NOT SETUP CORRECTLY!\n\nAfter you click OK the "
+    "scanner will be configured. Please do not scan labels during this "
+    "configuration of the scanner. The process may take up to 10 "
+    "seconds.\n\nIf this message shows up again after the next scan, please "
+    "contact your system administrator.";
 
 class SerialScanner : public ::testing::Test {
  protected:
@@ -32,16 +41,39 @@ class SerialScanner : public ::testing::Test {
   }
 
   long OpenDevice(const std::string& type,
-                  const std::string& compatibility = "KORVA") {
-    wine::WriteStandardEntry("SerialTill", type, kPort, compatibility);
-    return control.CallLong(L"Open", {wine::Bstr("SerialTill")});
+                  const std::string& compatibility = "KORVA",
+                  DWORD debugLevel = 0) {
+    wine::WriteStandardEntry(kDevice, type, kPort, compatibility, debugLevel);
+    return control.CallLong(L"Open", {wine::Bstr(kDevice)});
   }
-  void ClaimAndEnable() {
+  void ClaimAndEnable(bool dataEvents = true) {
     ASSERT_EQ(control.CallLong(L"ClaimDevice", {wine::Long(0)}), 0);
     control.PutBool(standin::kDeviceEnabled, true);
-    control.PutBool(standin::kDataEventEnabled, true);
     control.PutBool(standin::kDecodeData, true);
+    control.PutBool(standin::kDataEventEnabled, dataEvents);
   }
+  long Get(DISPID id) { return control.GetLong(id); }
+  bool WaitForDataCount(long count) {
+    return wine::PumpUntil([&] { return Get(standin::kDataCount) == count; },
+                           5000);
+  }
+  // The data event that the action brings, at once or from the receive
+  // thread.
+  wine::ControlEvent DataEventAfter(const std::function<void()>& action) {
+    const size_t seen = events->DataEvents().size();
+    action();
+    EXPECT_TRUE(events->WaitFor(seen + 1, 5000, standin::kDataEvent));
+    return events->DataEvents().size() > seen ? events->DataEvents()[seen]
+                                              : wine::ControlEvent();
+  }
+  wine::ControlEvent Scan(const std::string& bytes) {
+    return DataEventAfter([&] { sim.Feed(kPort, bytes); });
+  }
+  wine::ControlEvent EnableDataEvents() {
+    return DataEventAfter(
+        [&] { control.PutBool(standin::kDataEventEnabled, true); });
+  }
+  bool IsTrue(DISPID id) { return Get(id) != 0; }
 
   wine::SimulatorClient sim;
   wine::Dispatch control;
@@ -58,17 +90,214 @@ TEST_F(SerialScanner, PortIsSetUpAsTheScannerNeedsIt) {
             "speed=2400 csize=8 parity=none stopbits=2 crtscts=0");
 }
 
-TEST_F(SerialScanner, ScannedLabelArrivesAsADataEvent) {
+TEST_F(SerialScanner, LabelsArriveInEachCompatibilityMode) {
+  const struct {
+    const char* mode;
+    const char* scanned;
+    const char* scanData;
+    const char* label;
+    long type;
+  } cases[] = {
+      {"KORVA", "A012345678905", "A012345678905", "012345678905", 101},
+      {"METROLOGIC", "A012345678905", "c012345678905", "012345678905", 101},
+      {"BEETLE", "E01234565", "C01234565", "01234565", 102},
+      {"SYMBOL", "K1234", "D1234", "1234", 110},
+      {"KVX", "FF12345670", "FF12345670", "12345670", 103},
+      {"SYMBOL", "G1234", "G1234", "1234", 501},
+      {"METROLOGIC", "F400638133393125", "F400638133393125",
+       "400638133393125", 119},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(OpenDevice("Model 73 Series", c.mode), 0) << c.mode;
+    ClaimAndEnable();
+    const wine::ControlEvent event = Scan(std::string(c.scanned) + "\r\n");
+    EXPECT_EQ(event.number, 1);
+    EXPECT_EQ(event.scanData, c.scanData) << c.mode;
+    EXPECT_EQ(event.scanDataLabel, c.label) << c.mode;
+    EXPECT_EQ(event.scanDataType, c.type) << c.mode;
+    EXPECT_FALSE(IsTrue(standin::kDataEventEnabled)) << "disabled by delivery";
+    control.CallLong(L"Close");
+  }
+}
+
+TEST_F(SerialScanner, EnablingWritesTheEnableAndDisableBytes) {
   ASSERT_EQ(OpenDevice("Model 73 Series"), 0);
+  control.PutBool(standin::kDeviceEnabled, true);
+  control.PutBool(standin::kDeviceEnabled, false);
+  EXPECT_EQ(sim.Written(kPort, 2000, 2), "\x0E\x0F");
+}
+
+TEST_F(SerialScanner, LabelsWaitWhileDataEventsAreDisabled) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable(false);
+  sim.Feed(kPort, "A111111111111\r\nA222222222222\r\nA333333333333\r\n");
+  ASSERT_TRUE(WaitForDataCount(3));
+  EXPECT_TRUE(events->DataEvents().empty());
+  EXPECT_EQ(EnableDataEvents().scanDataLabel, "111111111111");
+  EXPECT_EQ(Get(standin::kDataCount), 2);
+  EXPECT_FALSE(IsTrue(standin::kDataEventEnabled));
+  EXPECT_EQ(EnableDataEvents().scanDataLabel, "222222222222");
+  EXPECT_EQ(EnableDataEvents().scanDataLabel, "333333333333");
+  EXPECT_TRUE(IsTrue(standin::kDataEventEnabled)) << "the queue is empty";
+  EXPECT_EQ(Scan("E01234565\r\n").scanDataLabel, "01234565")
+      << "delivered at once";
+}
+
+TEST_F(SerialScanner, FrozenEventsHoldLabelsUntilThawed) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
   ClaimAndEnable();
-  EXPECT_EQ(sim.Written(kPort, 1000, 1), "\x0E") << "the enable byte";
+  control.PutBool(standin::kFreezeEvents, true);
+  sim.Feed(kPort, "A111111111111\r\nA222222222222\r\n");
+  ASSERT_TRUE(WaitForDataCount(2));
+  EXPECT_EQ(DataEventAfter([&] {
+              control.PutBool(standin::kFreezeEvents, false);
+            }).scanDataLabel,
+            "111111111111");
+  EXPECT_EQ(Get(standin::kDataCount), 1);
+
+  // The control object's own freeze holds labels too.
+  control.PutBool(standin::kDataEventEnabled, true);
+  ASSERT_EQ(events->DataEvents().size(), 2u);
+  EXPECT_EQ(control.CallLong(L"COFreezeEvents", {wine::Long(1)}), 0);
+  sim.Feed(kPort, "A333333333333\r\n");
+  ASSERT_TRUE(WaitForDataCount(1));
+  EXPECT_EQ(control.CallLong(L"COFreezeEvents", {wine::Long(0)}), 0);
+  Sleep(200);
+  wine::PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(events->DataEvents().size(), 2u) << "thawing delivers nothing";
+}
+
+TEST_F(SerialScanner, DisabledDeviceDropsWhatItReads) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  control.PutBool(standin::kDeviceEnabled, false);
   sim.Feed(kPort, "A012345678905\r\n");
-  ASSERT_TRUE(events->WaitFor(1, 5000, standin::kDataEvent));
-  const wine::ControlEvent event = events->DataEvents()[0];
-  EXPECT_EQ(event.number, 1);
-  EXPECT_EQ(event.scanData, "A012345678905");
-  EXPECT_EQ(event.scanDataLabel, "012345678905");
-  EXPECT_EQ(event.scanDataType, 101);
+  wine::PumpUntil([] { return false; }, 800);
+  EXPECT_TRUE(events->DataEvents().empty());
+  EXPECT_EQ(Get(standin::kDataCount), 0);
+  control.PutBool(standin::kDeviceEnabled, true);
+  EXPECT_EQ(Scan("E01234565\r\n").scanDataLabel, "01234565");
+}
+
+TEST_F(SerialScanner, ClearInputDrainsThePortAndEmptiesTheQueue) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable(false);
+  sim.Feed(kPort, "A111111111111\r\n");
+  ASSERT_TRUE(WaitForDataCount(1));
+  EXPECT_EQ(control.CallLong(L"ClearInput"), 0);
+  EXPECT_EQ(Get(standin::kDataCount), 0);
+  control.PutBool(standin::kDataEventEnabled, true);
+  EXPECT_EQ(Scan("E01234565\r\n").scanDataLabel, "01234565");
+}
+
+TEST_F(SerialScanner, NotSetUpWarningComesBeforeTheProgrammingBytes) {
+  wine::BoxAnswerer boxes;
+  std::string writtenBeforeAnswer = "<none>";
+  boxes.BeforeAnswer([&](const wine::BoxAnswerer::Box&) {
+    wine::SimulatorClient peek;  // a second connection: this is another thread
+    writtenBeforeAnswer = peek.Written(kPort, 300, 1);
+  });
+  ASSERT_EQ(OpenDevice("Handheld"), 0);
+  ClaimAndEnable();
+  sim.Answer(kPort, "\x04", "OK\r\n");
+  sim.Feed(kPort, "X1234\r\n");
+  ASSERT_TRUE(boxes.WaitForBoxes(1, 5000));
+  EXPECT_EQ(boxes.Boxes()[0].caption, "TALSCAN.ScannerSO");
+  EXPECT_EQ(boxes.Boxes()[0].text, kNotSetUp);
+  const std::string expected =
+      "\x01\r\nS0680\r\n\x04\x01\r\nF0101\r\n\x04";
+  std::string written;
+  wine::PumpUntil(
+      [&] {
+        written += sim.Written(kPort, 100, 0);
+        return written.size() >= expected.size();
+      },
+      10000);
+  EXPECT_EQ(writtenBeforeAnswer, "");
+  EXPECT_EQ(written, expected);
+  EXPECT_TRUE(events->DataEvents().empty());
+}
+
+TEST_F(SerialScanner, DirectIOProgramsTheScannerAndReportsItsReplies) {
+  ASSERT_EQ(OpenDevice("Handheld"), 0);
+  sim.Answer(kPort, "\x04", "OK\r\n");
+  EXPECT_EQ(control.CallLong(L"DirectIO",
+                             {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
+            0);
+  EXPECT_EQ(sim.Written(kPort, 0, 0),
+            "\x01\r\nS0680\r\n\x04\x01\r\nF0101\r\n\x04");
+
+  sim.ClearAnswers(kPort);
+  sim.Answer(kPort, "\x04", "NO\r\n");
+  EXPECT_EQ(control.CallLong(L"DirectIO",
+                             {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
+            111);
+  EXPECT_EQ(sim.Written(kPort, 0, 0), "\x01\r\nS0680\r\n\x04")
+      << "a refused first command ends the run";
+  control.CallLong(L"Close");
+
+  ASSERT_EQ(OpenDevice("Model 73 Series"), 0);
+  sim.Answer(kPort, "----", "\x06");
+  sim.Answer(kPort, "IS01", "\x06");
+  EXPECT_EQ(control.CallLong(L"DirectIO",
+                             {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
+            0);
+  EXPECT_EQ(sim.Written(kPort, 0, 0), "\xAA----\xAAIS01");
+}
+
+TEST_F(SerialScanner, MissingPortIsReportedWithTheSystemText) {
+  wine::BoxAnswerer boxes;
+  wine::WriteStandardEntry(kDevice, "Omni-directional Laser", "COM7", "KORVA",
+                           1);
+  EXPECT_EQ(control.CallLong(L"Open", {wine::Bstr(kDevice)}), 111);
+  ASSERT_TRUE(boxes.WaitForBoxes(1, 5000));
+  EXPECT_EQ(boxes.Boxes()[0].caption, "TALSCAN.ScannerSO");
+  EXPECT_EQ(boxes.Boxes()[0].text.rfind("Unable to open COM7.\nError 2: ", 0),
+            0u)
+      << boxes.Boxes()[0].text;
+}
+
+TEST_F(SerialScanner, ControlObjectReadsTheLabelInsideTheCallback) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  control.CallString(L"TakeCallbackLog");
+  Scan("A012345678905\r\n");
+  // The control object called back into the service object from inside
+  // SOData, on the receive thread, and got the label: nothing is held.
+  EXPECT_EQ(control.CallString(L"TakeCallbackLog"),
+            "SOData 1 [A012345678905] 101 (other thread)\n");
+}
+
+TEST_F(SerialScanner, ApplicationMayCloseFromItsDataEventHandler) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  long closed = -1;
+  events->OnEvent([&](wine::ControlEvent& event) {
+    if (event.id == standin::kDataEvent) closed = control.CallLong(L"Close");
+  });
+  Scan("A012345678905\r\n");
+  EXPECT_EQ(closed, 0);
+  EXPECT_EQ(Get(standin::kState), 1);
+}
+
+TEST_F(SerialScanner, CloseEndsTheReceiveThreadWithinItsBound) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(control.CallLong(L"Close"), 0);
+  // The thread ends on its own within a pause and a read; the 5000 ms
+  // bound would mean it had to be stopped by force.
+  EXPECT_LT(GetTickCount64() - start, 5000u);
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0) << "the port is free";
+}
+
+TEST_F(SerialScanner, PortThatVanishesLeavesTheDeviceClosable) {
+  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  sim.ClosePort(kPort);
+  wine::PumpUntil([] { return false; }, 600);
+  EXPECT_EQ(control.CallLong(L"Close"), 0);
+  sim.OpenPort(kPort);
 }
 
 }  // namespace
