@@ -41,39 +41,41 @@ void EventPath::DeliverFrame(LabelFrame& frame) {
   sink_.FireSOData(kDataStatus);
 }
 
-void EventPath::DeliverQueuedLabel() {
+// The flag is stored and the queued label taken in one step, so that the
+// receive thread never sees data events enabled while older labels wait.
+void EventPath::DeliverQueuedLabel(std::atomic<long>& flag, long value) {
+  bool taken = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.DataEventEnabled == 0 || state_.FreezeEvents != 0 ||
-        queue_.Count() == 0) {
-      return;
-    }
-    queue_.Pop(queuedLabel_);
-    BuildScanData(queuedLabel_.FrameBuffer, queuedLabel_.FrameLength,
-                  CurrentSettings(), scan_);
-    queuedLabel_.ResetFrame();
+    flag = value;
+    taken = TakeQueuedLabel();
   }
-  sink_.FireSOData(kDataStatus);
-  std::lock_guard<std::mutex> lock(mutex_);
-  // With labels still waiting, the application asks for the next one by
+  if (taken) sink_.FireSOData(kDataStatus);
+}
+
+bool EventPath::TakeQueuedLabel() {
+  if (state_.DataEventEnabled == 0 || state_.FreezeEvents != 0 ||
+      queue_.Count() == 0) {
+    return false;
+  }
+  queue_.Pop(queuedLabel_);
+  BuildScanData(queuedLabel_.FrameBuffer, queuedLabel_.FrameLength,
+                CurrentSettings(), scan_);
+  queuedLabel_.ResetFrame();
+  // With labels still waiting the application asks for the next one by
   // enabling data events again; with none, the next label goes at once.
+  // Cleared before the event, not after it, so that a label arriving
+  // meanwhile joins the queue instead of replacing it.
   if (queue_.Count() != 0) state_.DataEventEnabled = 0;
+  return true;
 }
 
 void EventPath::SetDataEventEnabled(long value) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.DataEventEnabled = value;
-  }
-  DeliverQueuedLabel();
+  DeliverQueuedLabel(state_.DataEventEnabled, value);
 }
 
 void EventPath::SetFreezeEvents(long value) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.FreezeEvents = value;
-  }
-  DeliverQueuedLabel();
+  DeliverQueuedLabel(state_.FreezeEvents, value);
 }
 
 int EventPath::DataCount() {

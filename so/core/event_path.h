@@ -22,11 +22,8 @@ class EventPath {
   // Receive thread: hands a finished frame on and empties it.
   void DeliverFrame(LabelFrame& frame);
 
-  // Caller's thread, after DataEventEnabled or FreezeEvents was set:
-  // delivers the oldest queued label when events are enabled and thawed.
-  void DeliverQueuedLabel();
-
-  // Sets DataEventEnabled or FreezeEvents and runs the delivery check.
+  // Caller's thread: set DataEventEnabled or FreezeEvents, then deliver the
+  // oldest queued label when events are enabled and thawed.
   void SetDataEventEnabled(long value);
   void SetFreezeEvents(long value);
 
@@ -50,6 +47,8 @@ class EventPath {
 
  private:
   ScanDataSettings CurrentSettings() const;
+  void DeliverQueuedLabel(std::atomic<long>& flag, long value);
+  bool TakeQueuedLabel();
   void ClearScanData();
 
   ScannerState& state_;
