@@ -10,6 +10,9 @@ a line ("OK ..." or "ERR ..."); bytes travel as hexadecimal.
   CLOSE <port>                    the port disappears
   PACE <port> <baud>              send at the line rate (0: at once)
   FEED <port> <hex>               the scanner sends these bytes
+  FEEDT <port> <hex>              the same; answers the monotonic time (ns,
+                                  CLOCK_MONOTONIC_RAW) after the last byte
+  NOW                             that clock now, to compare clocks with
   WRITTEN <port> <ms> <count>     bytes the driver wrote since the last
                                   call, waiting up to ms for count of them
   SETTINGS <port>                 the line settings as the pty sees them
@@ -31,6 +34,12 @@ import tty
 SPEEDS = {getattr(termios, name): int(name[1:])
           for name in dir(termios)
           if name.startswith("B") and name[1:].isdigit()}
+
+
+def now_ns():
+    # The clock Wine's performance counter reads, so that times taken on
+    # both sides compare.
+    return time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW)
 
 
 def bits_per_byte(cflag):
@@ -172,6 +181,11 @@ class Simulator:
         if command == "FEED":
             self.port(args[0]).feed(bytes.fromhex("".join(args[1:])))
             return ""
+        if command == "FEEDT":
+            self.port(args[0]).feed(bytes.fromhex("".join(args[1:])))
+            return str(now_ns())
+        if command == "NOW":
+            return str(now_ns())
         if command == "WRITTEN":
             data = self.port(args[0]).take_written(int(args[1]), int(args[2]))
             return data.hex()

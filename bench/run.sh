@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and writes docs/performance.md:
+#   bench/run.sh [labels]      (default 1000 labels for the latency run)
+# Host: decode cost per label (Google Benchmark). Wine: latency from a
+# label's last byte on the pty to SOData, and the wake-ups per second of
+# the Wine process with an idle device open and with it closed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+labels=${1:-1000}
+
+scripts/install-deps.sh
+mkdir -p build docs
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBENCH=ON >/dev/null
+cmake --build build/bench -j2 --target decode_bench >/dev/null
+cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake --build build/windows -j2 --target serial_latency talscan >/dev/null
+
+echo "Decode benchmark (host)..."
+decode=$(build/bench/bench/decode_bench --benchmark_min_time=0.5 2>/dev/null |
+  awk '/^BM_/ {printf "| `%s` | %s %s |\n", $1, $2, $3}')
+
+# Context switches of every thread of a process: how often it woke up.
+switches() {
+  local pid=$1 total=0 task value
+  for task in /proc/"$pid"/task/*/status; do
+    value=$(awk '/ctxt_switches/ {s += $2} END {print s + 0}' "$task" 2>/dev/null || echo 0)
+    total=$((total + value))
+  done
+  echo "$total"
+}
+
+echo "Latency benchmark (Wine, $labels labels)..."
+results=$(mktemp)
+export WINEPREFIX="$root/build/windows/wineprefix"
+testing/wine/session.sh testing/sim/with_simulator.sh \
+  wine build/windows/bin/serial_latency.exe "$labels" |
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case "$line" in
+      RESULT*) echo "$line" >>"$results" ;;
+      "MARK idle-open-start" | "MARK idle-closed-start")
+        pid=$(pgrep -f '^[^ ]*serial_latency\.exe' | head -1)
+        start=$(switches "$pid")
+        ;;
+      "MARK idle-open-end" | "MARK idle-closed-end")
+        phase=${line#MARK idle-}
+        phase=${phase%-end}
+        echo "RESULT wakeups_per_second_$phase $(( ($(switches "$pid") - start) / 10 ))" >>"$results"
+        ;;
+      *) echo "$line" ;;
+    esac
+  done
+value() { awk -v key="$1" '$2 == key {print $3}' "$results"; }
+
+cat >docs/performance.md <<DOC
+# Performance
+
+Measured by \`bench/run.sh\` on $(date -u +%Y-%m-%d) on $(nproc) cores of
+"$(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)", $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo),
+$(. /etc/os-release && echo "$PRETTY_NAME"), $(wine --version). Figures are
+measurements of one run, not limits; the tests assert none of them.
+
+## Decoding a label (host, Google Benchmark, Release build)
+
+| Benchmark | Time per label |
+|---|---|
+$decode
+
+\`BM_BuildScanData/<mode>/<conversion>\` turns one frame into ScanData,
+ScanDataLabel and ScanDataType; \`BM_DeliverFrameAtOnce\` is the whole
+hand-off of a finished frame to the application (decision, decoding, data
+event); \`BM_QueueAndDrain\` queues a label and delivers it from the queue.
+
+Allocations per label on the receive path: 0. The test
+\`so/tests/allocation_test.cpp\` counts every allocation while 800 labels
+are received, decoded (with the longest conversion), delivered at once or
+queued and drained, and asserts that there is none.
+
+## Label latency under Wine
+
+The real \`TALSCAN.dll\` under Wine, opened on a pty that the simulator
+plays at 9600 baud with two stop bits; $(value labels) labels of
+$(value label_bytes) bytes (\`A012345678905\` CR LF), each sent at a random
+moment 0 to 300 ms after the previous one was delivered. Latency runs from
+the simulator's write of the last byte to the moment SOData reaches the
+control object (both clocks are CLOCK_MONOTONIC_RAW; calibration round
+trip $(value clock_calibration_round_trip_us) µs).
+
+| | ms |
+|---|---|
+| the label's own wire time | $(value wire_time_ms) |
+| latency, median | $(value latency_median_ms) |
+| latency, 90th percentile | $(value latency_p90_ms) |
+| latency, 99th percentile | $(value latency_p99_ms) |
+| latency, least and most | $(value latency_min_ms) and $(value latency_max_ms) |
+
+The receive loop pauses 250 ms after every empty read (about 101 ms of
+silence) and reads one byte per call while bytes come. A label that starts
+while the loop is in its pause waits for the pause to end, which is what
+the median and the tail show; once the loop reads, the bytes are taken as
+fast as they arrive.
+
+## Wake-ups of an idle device
+
+Context switches per second of all threads of the Wine process over ten
+seconds with the device open and idle, and again after Close:
+
+| | per second |
+|---|---|
+| device open, no label | $(value wakeups_per_second_open) |
+| device closed | $(value wakeups_per_second_closed) |
+
+The loop itself wakes about three times a second (a 101 ms read time-out
+and a 250 ms pause); under Wine each read and each pause costs several
+switches between the process and the Wine server.
+DOC
+rm -f "$results"
+echo "Wrote docs/performance.md"

@@ -1,0 +1,179 @@
+// Label latency of the real TALSCAN.dll under Wine: from the moment the
+// simulated scanner has written a label's last byte on the pty to the
+// moment SOData reaches the control object, over many labels sent at the
+// line rate at random moments. Then an idle phase (device open, then
+// closed) during which the runner counts the process's wake-ups.
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "testing/wine/wine_support.h"
+
+namespace {
+
+constexpr char kPort[] = "COM6";
+constexpr char kDevice[] = "LatencyBench";
+
+// A control object that only notes when SOData arrives.
+class TimingControl : public IDispatch {
+ public:
+  TimingControl() : arrived_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~TimingControl() { CloseHandle(arrived_); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+      *object = static_cast<IDispatch*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT,
+                                          LCID, DISPID* ids) override {
+    *ids = lstrcmpiW(names[0], L"SOData") == 0 ? 1 : 2;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*,
+                                   VARIANT*, EXCEPINFO*, UINT*) override {
+    if (id == 1) {
+      LARGE_INTEGER now;
+      QueryPerformanceCounter(&now);
+      lastData_ = now.QuadPart;
+      SetEvent(arrived_);
+    }
+    return S_OK;
+  }
+
+  bool WaitForData(DWORD timeoutMs) {
+    return WaitForSingleObject(arrived_, timeoutMs) == WAIT_OBJECT_0;
+  }
+  LONGLONG LastData() const { return lastData_; }
+
+ private:
+  HANDLE arrived_;
+  volatile LONGLONG lastData_ = 0;
+};
+
+double CounterToNs(LONGLONG counter) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(counter) * 1e9 /
+         static_cast<double>(frequency.QuadPart);
+}
+
+// The simulator's clock minus this process's counter, taken where the
+// round trip is shortest.
+double ClockOffsetNs(wine::SimulatorClient& sim) {
+  double best = 1e18;
+  double offset = 0;
+  for (int i = 0; i < 50; ++i) {
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    const double simulator = std::stod(sim.Command("NOW"));
+    QueryPerformanceCounter(&after);
+    const double trip = CounterToNs(after.QuadPart) - CounterToNs(before.QuadPart);
+    if (trip < best) {
+      best = trip;
+      offset = simulator -
+               (CounterToNs(before.QuadPart) + CounterToNs(after.QuadPart)) / 2;
+    }
+  }
+  printf("RESULT clock_calibration_round_trip_us %.1f\n", best / 1000);
+  return offset;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1,
+                                static_cast<size_t>(fraction * values.size()));
+  return values[index];
+}
+
+int Run(int labels) {
+  wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll");
+  wine::SimulatorClient sim;
+  if (!sim.Connected()) {
+    printf("no simulator\n");
+    return 1;
+  }
+  sim.OpenPort(kPort);
+  sim.Pace(kPort, 9600);
+  wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kPort);
+  wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
+  TimingControl control;
+  const long opened = so.CallLong(
+      L"OpenService", {wine::Bstr("Scanner"), wine::Bstr(kDevice),
+                       wine::DispatchVariant(&control)});
+  if (opened != 0) {
+    printf("OpenService -> %ld\n", opened);
+    return 1;
+  }
+  so.CallLong(L"Claim", {wine::Long(0)});
+  so.CallLong(L"SetPropertyNumber", {wine::Long(3), wine::Long(1)});
+  so.CallLong(L"SetPropertyNumber", {wine::Long(10001), wine::Long(1)});
+
+  const double offset = ClockOffsetNs(sim);
+  const std::string label = "A012345678905\r\n";
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> gapMs(0, 300);
+  std::vector<double> latencies;
+  for (int i = 0; i < labels; ++i) {
+    Sleep(gapMs(random));
+    so.CallLong(L"SetPropertyNumber", {wine::Long(2), wine::Long(1)});
+    const double written =
+        std::stod(sim.Command("FEEDT " + std::string(kPort) + " " +
+                              wine::Hex(label)));
+    if (!control.WaitForData(5000)) {
+      printf("label %d: no SOData\n", i);
+      return 1;
+    }
+    latencies.push_back((CounterToNs(control.LastData()) + offset - written) /
+                        1e6);
+  }
+  const double wireMs = label.size() * 11 * 1000.0 / 9600;
+  printf("RESULT labels %d\n", labels);
+  printf("RESULT label_bytes %zu\n", label.size());
+  printf("RESULT wire_time_ms %.2f\n", wireMs);
+  printf("RESULT latency_median_ms %.2f\n", Percentile(latencies, 0.5));
+  printf("RESULT latency_p90_ms %.2f\n", Percentile(latencies, 0.9));
+  printf("RESULT latency_p99_ms %.2f\n", Percentile(latencies, 0.99));
+  printf("RESULT latency_min_ms %.2f\n", Percentile(latencies, 0));
+  printf("RESULT latency_max_ms %.2f\n", Percentile(latencies, 1));
+
+  // The runner samples this process's context switches between the marks.
+  printf("MARK idle-open-start\n");
+  Sleep(10000);
+  printf("MARK idle-open-end\n");
+  so.CallLong(L"Close");
+  printf("MARK idle-closed-start\n");
+  Sleep(10000);
+  printf("MARK idle-closed-end\n");
+  sim.ClosePort(kPort);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  CoInitialize(nullptr);
+  const int result = Run(argc > 1 ? atoi(argv[1]) : 1000);
+  CoUninitialize();
+  return result;
+}
