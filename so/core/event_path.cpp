@@ -21,21 +21,23 @@ ScanDataSettings EventPath::CurrentSettings() const {
 }
 
 void EventPath::DeliverFrame(LabelFrame& frame) {
-  if (frame.FrameLength == 0) return;
+  DeliverLabel(frame.FrameBuffer, frame.FrameLength);
+  frame.ResetFrame();
+}
+
+void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
+  if (length <= 0) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool held = state_.DataEventEnabled == 0 ||
                       state_.FreezeEvents != 0 || state_.COEventsFrozen;
     if (state_.ReceiveActive && held) {
-      queue_.Push(frame);  // a full queue drops the label
-      frame.ResetFrame();
+      queue_.Push(bytes, length);  // a full queue drops the label
       return;
     }
     if (state_.AutoDisable != 0) state_.DeviceEnabled = 0;
     state_.DataEventEnabled = 0;
-    BuildScanData(frame.FrameBuffer, frame.FrameLength, CurrentSettings(),
-                  scan_);
-    frame.ResetFrame();
+    BuildScanData(bytes, static_cast<size_t>(length), CurrentSettings(), scan_);
     queue_.Clear();
   }
   sink_.FireSOData(kDataStatus);
@@ -59,9 +61,8 @@ bool EventPath::TakeQueuedLabel() {
     return false;
   }
   queue_.Pop(queuedLabel_);
-  BuildScanData(queuedLabel_.FrameBuffer, queuedLabel_.FrameLength,
+  BuildScanData(queuedLabel_.Bytes, static_cast<size_t>(queuedLabel_.Length),
                 CurrentSettings(), scan_);
-  queuedLabel_.ResetFrame();
   // With labels still waiting the application asks for the next one by
   // enabling data events again; with none, the next label goes at once.
   // Cleared before the event, not after it, so that a label arriving

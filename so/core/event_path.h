@@ -21,6 +21,8 @@ class EventPath {
 
   // Receive thread: hands a finished frame on and empties it.
   void DeliverFrame(LabelFrame& frame);
+  // Receive thread: hands a finished label on.
+  void DeliverLabel(const uint8_t* bytes, int length);
 
   // Caller's thread: set DataEventEnabled or FreezeEvents, then deliver the
   // oldest queued label when events are enabled and thawed.
@@ -55,7 +57,7 @@ class EventPath {
   EventSink& sink_;
   std::mutex mutex_;
   LabelQueue queue_;
-  LabelFrame queuedLabel_;  // working buffer of a label taken from the queue
+  Label queuedLabel_;  // working buffer of a label taken from the queue
   ScanResult scan_;
   std::atomic<bool> discardFrame_{false};
 };

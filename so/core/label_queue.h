@@ -1,10 +1,9 @@
 // Labels held back while data events are disabled or frozen: a first-in
-// first-out ring of 300 raw frames, stored in fixed slots so that queueing
+// first-out ring of 300 raw labels, stored in fixed slots so that queueing
 // never allocates.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "so/core/label_frame.h"
 
@@ -15,22 +14,18 @@ class LabelQueue {
   int Count() const { return count_; }
 
   // False, keeping nothing, when the queue is full.
-  bool Push(const LabelFrame& frame) {
+  bool Push(const uint8_t* bytes, int length) {
     if (count_ == kCapacity) return false;
-    LabelFrame& slot = slots_[(head_ + count_) % kCapacity];
-    std::memcpy(slot.FrameBuffer, frame.FrameBuffer, frame.FrameLength);
-    slot.FrameLength = frame.FrameLength;
-    slot.FrameBuffer[slot.FrameLength] = 0;
+    slots_[(head_ + count_) % kCapacity].Assign(bytes, length);
     ++count_;
     return true;
   }
 
-  // Moves the oldest label into `out`; false when the queue is empty.
-  bool Pop(LabelFrame& out) {
+  // Copies the oldest label into `out` and removes it; false when the
+  // queue is empty.
+  bool Pop(Label& out) {
     if (count_ == 0) return false;
-    const LabelFrame& slot = slots_[head_];
-    std::memcpy(out.FrameBuffer, slot.FrameBuffer, slot.FrameLength + 1);
-    out.FrameLength = slot.FrameLength;
+    out = slots_[head_];
     head_ = (head_ + 1) % kCapacity;
     --count_;
     return true;
@@ -42,7 +37,7 @@ class LabelQueue {
   }
 
  private:
-  LabelFrame slots_[kCapacity];
+  Label slots_[kCapacity];
   int head_ = 0;
   int count_ = 0;
 };

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "so/core/label_frame.h"
+
 struct ScanDataSettings {
   long CompatibilityMode = 0;
   long BinaryConversion = 0;
@@ -17,10 +19,10 @@ struct ScanResult {
   std::string ScanDataLabel;
 };
 
-// Longest ScanData a frame can give: the decimal conversion triples every
-// byte of a full 128-byte frame. The properties are sized for it so that
-// no converted label is ever cut.
-constexpr size_t kMaxScanDataLength = 3 * 128;
+// Longest ScanData a label can give: the decimal conversion triples every
+// byte of the longest label. The properties are sized for it so that no
+// converted label is ever cut.
+constexpr size_t kMaxScanDataLength = 3 * kMaxLabelLength;
 
 // Fills result from the frame bytes. Reuses the result's string storage,
 // so a result reserved to kMaxScanDataLength allocates nothing per label.

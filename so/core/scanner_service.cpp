@@ -1,5 +1,6 @@
 #include "so/core/scanner_service.h"
 
+#include "so/core/portable_protocol.h"
 #include "so/core/scanner_warnings.h"
 #include "so/core/serial_receiver.h"
 #include "so/core/serial_transport.h"
@@ -84,7 +85,8 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
   state_.PortableState = 0;
   const bool started = StartReceiveThread([this] {
     SerialReceiver receiver(state_, platform_.serial, platform_.clock,
-                            platform_.notifier, events_, programmer_);
+                            platform_.notifier, events_, platform_.events,
+                            programmer_);
     receiver.Run();
   });
   if (!started) {
@@ -202,6 +204,10 @@ long ScannerService::DirectIO(long command) {
   // The clock and G commands exist on the M-20 only.
   if (type == kTypePortableM40 && (command == 202 || command == 205)) {
     return Record(opos::kIllegal);
+  }
+  if (command != 100) {
+    portable::WakePortableScanner(platform_.serial, platform_.clock,
+                                  state_.Entry);
   }
   state_.PortableState = portableState;
   return Record(opos::kSuccess);

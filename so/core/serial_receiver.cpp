@@ -13,6 +13,7 @@ constexpr int kIdleLimit = 10;
 constexpr int kIdleCountMax = 255;
 constexpr uint8_t kCR = 0x0D;
 constexpr uint8_t kLF = 0x0A;
+constexpr long kScannerSilent = 900;
 
 bool IsCodeLetter(uint8_t byte) {
   return byte != 0 && std::strchr("AEFGHIKLMNP", byte) != nullptr;
@@ -22,13 +23,17 @@ bool IsCodeLetter(uint8_t byte) {
 
 SerialReceiver::SerialReceiver(ScannerState& state, SerialPort& port,
                                Clock& clock, Notifier& notifier,
-                               EventPath& events, ScannerProgrammer& programmer)
+                               EventPath& events, EventSink& sink,
+                               ScannerProgrammer& programmer)
     : state_(state),
       port_(port),
       clock_(clock),
       notifier_(notifier),
       events_(events),
-      programmer_(programmer) {}
+      sink_(sink),
+      programmer_(programmer),
+      portableType_(IsPortableType(state.Entry.ScannerType)),
+      portable_(state, port, clock, notifier, events, sink, frame_) {}
 
 void SerialReceiver::Run() {
   idleCount_ = 0;
@@ -53,7 +58,11 @@ void SerialReceiver::ReadUntilIdle() {
       idleCount_ = 0;
       if (state_.DeviceEnabled == 0) continue;
       if (events_.TakeFrameDiscardRequest()) frame_.ResetFrame();
-      TakeFixedByte(byte);
+      if (portableType_) {
+        portable_.TakeByte(byte);
+      } else {
+        TakeFixedByte(byte);
+      }
       continue;
     }
     if (!IdleStep()) return;
@@ -92,6 +101,7 @@ bool SerialReceiver::IdleStep() {
     frame_.ResetFrame();
     return true;
   }
+  if (portableType_) return PortableIdleStep();
   if (frame_.FrameLength > 0) {
     idleCount_ = std::min(idleCount_ + 1, kIdleCountMax);
     // A frame whose line feed never comes would otherwise wait for ever
@@ -99,6 +109,26 @@ bool SerialReceiver::IdleStep() {
     if (idleCount_ > kIdleLimit) {
       idleCount_ = 0;
       ReportScannerNotSetUp(frame_, notifier_, programmer_);
+    }
+  }
+  return false;
+}
+
+// Silence counts while a packet is open or an operation is pending; a
+// scanner silent for more than ten reads in the middle of an operation
+// has gone away (status 900). Only a received byte clears the count.
+bool SerialReceiver::PortableIdleStep() {
+  long operation = state_.PortableState;
+  if (!portable_.BetweenPackets() || operation > 0) {
+    idleCount_ = std::min(idleCount_ + 1, kIdleCountMax);
+  }
+  const bool waitingForScanner = operation == 2 || operation == 3 ||
+                                 operation == 11 || operation == 21 ||
+                                 operation == 31 || operation == 41;
+  if (idleCount_ > kIdleLimit && waitingForScanner) {
+    portable_.TimeOut();
+    if (state_.PortableState.compare_exchange_strong(operation, 0)) {
+      sink_.FireSOStatusUpdate(kScannerSilent);
     }
   }
   return false;

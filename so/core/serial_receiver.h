@@ -1,6 +1,7 @@
-// The serial receive thread: reads the port one byte at a time and, for
-// the fixed scanner types, assembles each label frame (code letter, data,
-// line feed) and hands it to the event path.
+// The serial receive thread: reads the port one byte at a time. For the
+// fixed scanner types it assembles each label frame (code letter, data,
+// line feed) and hands it to the event path; a portable scanner's bytes go
+// to the packet receiver.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "so/core/event_path.h"
 #include "so/core/label_frame.h"
 #include "so/core/notifier.h"
+#include "so/core/portable_receiver.h"
 #include "so/core/scanner_programmer.h"
 #include "so/core/scanner_state.h"
 #include "so/core/serial_port.h"
@@ -16,7 +18,7 @@
 class SerialReceiver {
  public:
   SerialReceiver(ScannerState& state, SerialPort& port, Clock& clock,
-                 Notifier& notifier, EventPath& events,
+                 Notifier& notifier, EventPath& events, EventSink& sink,
                  ScannerProgrammer& programmer);
 
   // The thread body; returns once ReceiveActive has been cleared.
@@ -27,13 +29,17 @@ class SerialReceiver {
   int ReadByte(uint8_t& byte);
   void TakeFixedByte(uint8_t byte);
   bool IdleStep();
+  bool PortableIdleStep();
 
   ScannerState& state_;
   SerialPort& port_;
   Clock& clock_;
   Notifier& notifier_;
   EventPath& events_;
+  EventSink& sink_;
   ScannerProgrammer& programmer_;
+  const bool portableType_;
   LabelFrame frame_;
+  PortableReceiver portable_;
   int idleCount_ = 0;
 };

@@ -59,7 +59,7 @@ TEST(Allocation, ReceivingAndDeliveringLabelsAllocatesNothing) {
   CountingSink sink(state);
   EventPath events(state, sink);
   ScannerProgrammer programmer(port, clock, state);
-  SerialReceiver receiver(state, port, clock, notifier, events, programmer);
+  SerialReceiver receiver(state, port, clock, notifier, events, sink, programmer);
   port.Open("COM1");
   state.ReceiveActive = true;
   state.DeviceEnabled = 1;

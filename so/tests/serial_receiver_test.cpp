@@ -29,7 +29,7 @@ class SerialReceiverTest : public ::testing::Test {
       : port(clock),
         events(state, sink),
         programmer(port, clock, state),
-        receiver(state, port, clock, notifier, events, programmer) {
+        receiver(state, port, clock, notifier, events, sink, programmer) {
     port.Open("COM1");
     state.Entry.ScannerType = kTypeFixedLaser;
     state.ReceiveActive = true;
