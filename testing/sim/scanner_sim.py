@@ -20,6 +20,20 @@ a line ("OK ..." or "ERR ..."); bytes travel as hexadecimal.
                                   first bytes, send the second
   ANSWER <port> CLEAR             forget the answers
   QUIT                            end the simulator
+
+A port can play a portable (batch) scanner, which answers the driver's
+packets (start 82, sequence, body, end 83, XOR check):
+
+  PORTABLE <port> <records>       become a portable scanner holding that
+                                  many generated labels
+  RECORD <port> <hex>             add a stored record (its packet body)
+  READY <port>                    send the ready packet
+  UNSOLICITED <port> <hex>        send a record on its own ('W')
+  FAULT <port> <name> [<n>]       misbehave: "sequence n" gives record n a
+                                  wrong sequence byte, "silent n" stops
+                                  after n records, "nak" refuses
+                                  configuration, clock and user id
+  PSTATE <port>                   what the scanner received, as key=value
 """
 
 import argparse
@@ -69,6 +83,7 @@ class Port:
         self.changed = threading.Condition()
         self.send_lock = threading.Lock()
         self.closed = False
+        self.portable = None
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
@@ -97,6 +112,8 @@ class Port:
                 self.changed.notify_all()
             for reply in replies:
                 self.feed(reply)
+            if self.portable is not None:
+                self.portable.take(data)
 
     def feed(self, data):
         with self.send_lock:
@@ -147,6 +164,104 @@ class Port:
                 pass
         if os.path.islink(self.link):
             os.unlink(self.link)
+
+
+def packet(sequence, body):
+    data = bytes([0x82, sequence]) + bytes(body) + b"\x83"
+    check = 0
+    for byte in data:
+        check ^= byte
+    return data + bytes([check])
+
+
+def nibbles(data):
+    return bytes(part for byte in data for part in (byte >> 4, byte & 15))
+
+
+def unnibble(data):
+    return bytes((data[i] << 4 | data[i + 1]) & 0xFF
+                 for i in range(0, len(data) - 1, 2))
+
+
+class PortableScanner:
+    """The packet side of a portable scanner, driven by what the driver
+    writes; it answers through its port."""
+
+    def __init__(self, port, count):
+        self.port = port
+        self.records = [b"A%012d" % (100000000000 + i) for i in range(count)]
+        self.incoming = bytearray()
+        self.download = None  # index of the next record, or None
+        self.sequence = 0
+        self.faults = {}
+        self.received = {"acks": 0}
+
+    def take(self, data):
+        """Bytes the driver wrote; complete packets are answered."""
+        for byte in data:
+            if not self.incoming and byte != 0x82:
+                continue  # "UU" and anything else between packets
+            self.incoming.append(byte)
+            if len(self.incoming) >= 4 and self.incoming[-2] == 0x83:
+                self.answer(bytes(self.incoming))
+                self.incoming.clear()
+
+    def answer(self, data):
+        check = 0
+        for byte in data:
+            check ^= byte
+        if check != 0:
+            self.received["bad_packets"] = self.received.get("bad_packets", 0) + 1
+            return
+        sequence, body = data[1], data[2:-2]
+        if body == b"L":
+            self.received["download_requests"] = \
+                self.received.get("download_requests", 0) + 1
+            self.send_header()
+        elif body[:1] in (b"C", b"T", b"U"):
+            name = {b"C": "config", b"T": "clock", b"U": "userid"}[body[:1]]
+            self.received[name] = unnibble(body[1:]).hex()
+            self.port.feed(packet(1, b"\x15" if "nak" in self.faults else b"\x06"))
+        elif body == b"S":
+            status = bytes(range(16)) + b"M40-SCAN" + b"V1.2\0\0\0\0" + b"OK\0\0"
+            self.port.feed(packet(1, nibbles(status)))
+        elif body == b"G":
+            self.port.feed(packet(1, b"G-REPLY-1234"))
+        elif body in (b"\x06", b"D") and self.download is not None:
+            self.received["acks"] += 1
+            self.next_record(sequence, body)
+
+    def send_header(self):
+        count = len(self.records)
+        low, high = count & 0xFF, count >> 8
+        body = (b"SCANNER1" + b"BATCH-01" +
+                bytes([low >> 4, low & 15, high >> 4, high & 15]))
+        self.sequence = 1
+        self.download = 0
+        self.port.feed(packet(1, body))
+
+    def next_record(self, acknowledged, body):
+        if acknowledged != self.sequence:
+            return  # not the answer to the last packet sent
+        if self.download > len(self.records):
+            self.received["end_answer"] = body.hex()
+            self.download = None
+            return
+        if "silent" in self.faults and self.download >= self.faults["silent"]:
+            self.download = None
+            return
+        self.sequence = (self.sequence + 1) % 128
+        sequence = self.sequence
+        if self.faults.get("sequence") == self.download:
+            sequence = (sequence + 2) % 128
+        if self.download == len(self.records):
+            self.port.feed(packet(sequence, b"\x04"))
+        else:
+            self.port.feed(packet(sequence, self.records[self.download]))
+        self.download += 1
+
+    def state(self):
+        return " ".join("%s=%s" % item for item in sorted(self.received.items()))
 
 
 class Simulator:
@@ -201,6 +316,25 @@ class Simulator:
                                          bytes.fromhex(args[2])))
                 port.pending.clear()
             return ""
+        if command == "PORTABLE":
+            port = self.port(args[0])
+            port.portable = PortableScanner(port, int(args[1]))
+            return ""
+        if command == "RECORD":
+            self.port(args[0]).portable.records.append(bytes.fromhex(args[1]))
+            return ""
+        if command == "READY":
+            self.port(args[0]).feed(packet(0, b"R"))
+            return ""
+        if command == "UNSOLICITED":
+            self.port(args[0]).feed(packet(ord("W"), bytes.fromhex(args[1])))
+            return ""
+        if command == "FAULT":
+            faults = self.port(args[0]).portable.faults
+            faults[args[1]] = int(args[2]) if len(args) > 2 else True
+            return ""
+        if command == "PSTATE":
+            return self.port(args[0]).portable.state()
         if command == "QUIT":
             self.running = False
             return ""
