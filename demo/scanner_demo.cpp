@@ -18,6 +18,18 @@ namespace {
 
 constexpr char kPort[] = "COM5";
 constexpr char kDevice[] = "DemoScanner";
+constexpr char kBatchPort[] = "COM8";
+constexpr char kBatchDevice[] = "DemoBatchScanner";
+
+// Records a portable scanner keeps until they are downloaded, as it sends
+// them: an optional time stamp, a code letter, the data.
+const char* kStoredRecords[] = {
+    "A012345678905",
+    "T120926143005F4006381333931",
+    "B96385074",
+    "F0012345678905",
+    "MBATCH-0042",
+};
 
 struct Label {
   const char* scanned;  // what the scanner sends, before CR LF
@@ -59,6 +71,55 @@ std::string Visible(const std::string& text) {
   return out;
 }
 
+void PrintEvent(const wine::ControlEvent& event) {
+  if (event.id == standin::kDataEvent) {
+    printf("    DataEvent: ScanData \"%s\", ScanDataLabel \"%s\", "
+           "ScanDataType %ld (%s)\n",
+           Visible(event.scanData).c_str(), Visible(event.scanDataLabel).c_str(),
+           event.scanDataType, SymbologyName(event.scanDataType));
+  } else if (event.id == standin::kDirectIOEvent) {
+    printf("    DirectIOEvent %ld: pData %ld, pString \"%s\"\n", event.number,
+           event.data, Visible(event.text).c_str());
+  } else if (event.id == standin::kStatusUpdateEvent) {
+    printf("    StatusUpdateEvent %ld%s\n", event.number,
+           event.number == 800 ? " (download complete)" : "");
+  }
+}
+
+// A portable scanner's stored labels downloaded through DirectIO 200.
+bool Download(wine::SimulatorClient& sim, wine::Dispatch& control,
+              wine::ControlEvents& events) {
+  const std::string port = kBatchPort;
+  printf("\nPortable scanner (M-20) on %s (pseudo-terminal %s), holding %zu "
+         "labels\n",
+         kBatchPort, sim.Command("OPEN " + port).c_str(),
+         sizeof kStoredRecords / sizeof *kStoredRecords);
+  sim.Pace(port, 9600);
+  sim.Command("PORTABLE " + port + " 0");
+  for (const char* record : kStoredRecords) {
+    sim.Command("RECORD " + port + " " + wine::Hex(record));
+  }
+  wine::WriteStandardEntry(kBatchDevice, "Portable Scanner M-20", kBatchPort);
+  const long opened = control.CallLong(L"Open", {wine::Bstr(kBatchDevice)});
+  printf("  Open(\"%s\") -> %ld\n", kBatchDevice, opened);
+  if (opened != 0) return false;
+  control.CallLong(L"ClaimDevice", {wine::Long(1000)});
+  control.PutBool(standin::kDeviceEnabled, true);
+  control.PutBool(standin::kDataEventEnabled, true);
+  control.PutBool(standin::kDecodeData, true);
+  const long requested = control.CallLong(
+      L"DirectIO", {wine::Long(200), wine::Long(0), wine::Bstr("")});
+  printf("  DirectIO(200) -> %ld: download requested; the scanner reports "
+         "ready\n",
+         requested);
+  events.Clear();
+  sim.Command("READY " + port);
+  const bool done = events.WaitFor(1, 30000, standin::kStatusUpdateEvent);
+  printf("  Close() -> %ld\n", control.CallLong(L"Close"));
+  sim.ClosePort(port);
+  return done && events.Events().back().number == 800;
+}
+
 bool OpenAndEnable(wine::Dispatch& control, const char* mode) {
   wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kPort, mode);
   printf("\nDevice entry \"%s\": Type \"Omni-directional Laser\", Port \"%s\", "
@@ -88,11 +149,6 @@ bool Scan(wine::SimulatorClient& sim, wine::ControlEvents& events,
     printf("  no data event arrived\n");
     return false;
   }
-  const wine::ControlEvent event = events.DataEvents().back();
-  printf("    DataEvent: ScanData \"%s\", ScanDataLabel \"%s\", "
-         "ScanDataType %ld (%s)\n",
-         Visible(event.scanData).c_str(), Visible(event.scanDataLabel).c_str(),
-         event.scanDataType, SymbologyName(event.scanDataType));
   return true;
 }
 
@@ -121,8 +177,10 @@ int RunDemo() {
     return 1;
   }
   wine::ControlEvents events(control.get());
-  // The application takes each label and asks for the next one.
+  // The application shows each event, takes each label and asks for the
+  // next one.
   events.OnEvent([&](wine::ControlEvent& event) {
+    PrintEvent(event);
     if (event.id == standin::kDataEvent) {
       control.PutBool(standin::kDataEventEnabled, true);
     }
@@ -140,6 +198,7 @@ int RunDemo() {
     if (!ok) break;
   }
   sim.ClosePort(kPort);
+  ok = ok && Download(sim, control, events);
   printf(ok ? "\nEvery label arrived.\n" : "\nThe demo failed.\n");
   return ok ? 0 : 1;
 }
