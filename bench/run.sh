@@ -2,8 +2,9 @@
 # Runs the benchmarks and writes docs/performance.md:
 #   bench/run.sh [labels]      (default 1000 labels for the latency run)
 # Host: decode cost per label (Google Benchmark). Wine: latency from a
-# label's last byte on the pty to SOData, and the wake-ups per second of
-# the Wine process with an idle device open and with it closed.
+# label's last byte on the pty to SOData, the wake-ups per second of the
+# Wine process with an idle device open and with it closed, and the
+# download rate of the portable scanners against their line rate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -15,7 +16,8 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBENCH=ON >/dev/n
 cmake --build build/bench -j2 --target decode_bench >/dev/null
 cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build build/windows -j2 --target serial_latency talscan >/dev/null
+cmake --build build/windows -j2 --target serial_latency portable_download \
+  talscan >/dev/null
 
 echo "Decode benchmark (host)..."
 decode=$(build/bench/bench/decode_bench --benchmark_min_time=0.5 2>/dev/null |
@@ -52,6 +54,10 @@ testing/wine/session.sh testing/sim/with_simulator.sh \
       *) echo "$line" ;;
     esac
   done
+echo "Portable download benchmark (Wine)..."
+testing/wine/session.sh testing/sim/with_simulator.sh \
+  wine build/windows/bin/portable_download.exe 200 | tr -d '\r' |
+  grep '^RESULT' >>"$results"
 value() { awk -v key="$1" '$2 == key {print $3}' "$results"; }
 
 cat >docs/performance.md <<DOC
@@ -115,6 +121,24 @@ seconds with the device open and idle, and again after Close:
 The loop itself wakes about three times a second (a 101 ms read time-out
 and a 250 ms pause); under Wine each read and each pause costs several
 switches between the process and the Wine server.
+
+## Portable scanner download
+
+A download through the real \`TALSCAN.dll\` under Wine from the simulated
+portable scanner, which sends at the line rate and lets each of the
+driver's acknowledgements take its wire time before it answers (the
+protocol is stop-and-wait). Records are \`A\` and twelve digits: a
+17-byte record packet and a 5-byte acknowledgement, 11 bits a byte. The
+application takes every label from inside its data event.
+
+| | records | seconds | records per second | the line allows |
+|---|---|---|---|---|
+| M-20, 9600 baud | $(value download_9600_records) | $(value download_9600_seconds) | $(value download_9600_records_per_second) | $(value download_9600_line_limit) |
+| M-40, 2400 baud | $(value download_2400_records) | $(value download_2400_seconds) | $(value download_2400_records_per_second) | $(value download_2400_line_limit) |
+
+The difference to the line's limit is the time between packets: the
+driver reads a record, acknowledges it, delivers it, and the scanner
+starts the next one only after the acknowledgement.
 DOC
 rm -f "$results"
 echo "Wrote docs/performance.md"

@@ -14,61 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing_control.h"
 #include "testing/wine/wine_support.h"
 
 namespace {
 
 constexpr char kPort[] = "COM6";
 constexpr char kDevice[] = "LatencyBench";
-
-// A control object that only notes when SOData arrives.
-class TimingControl : public IDispatch {
- public:
-  TimingControl() : arrived_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-  ~TimingControl() { CloseHandle(arrived_); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-      *object = static_cast<IDispatch*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT,
-                                          LCID, DISPID* ids) override {
-    *ids = lstrcmpiW(names[0], L"SOData") == 0 ? 1 : 2;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*,
-                                   VARIANT*, EXCEPINFO*, UINT*) override {
-    if (id == 1) {
-      LARGE_INTEGER now;
-      QueryPerformanceCounter(&now);
-      lastData_ = now.QuadPart;
-      SetEvent(arrived_);
-    }
-    return S_OK;
-  }
-
-  bool WaitForData(DWORD timeoutMs) {
-    return WaitForSingleObject(arrived_, timeoutMs) == WAIT_OBJECT_0;
-  }
-  LONGLONG LastData() const { return lastData_; }
-
- private:
-  HANDLE arrived_;
-  volatile LONGLONG lastData_ = 0;
-};
 
 double CounterToNs(LONGLONG counter) {
   LARGE_INTEGER frequency;
@@ -139,7 +91,7 @@ int Run(int labels) {
     const double written =
         std::stod(sim.Command("FEEDT " + std::string(kPort) + " " +
                               wine::Hex(label)));
-    if (!control.WaitForData(5000)) {
+    if (!control.WaitForCallback(5000)) {
       printf("label %d: no SOData\n", i);
       return 1;
     }

@@ -129,6 +129,13 @@ class Port:
                     time.sleep(delay)
                 os.write(self.master, bytes([byte]))
 
+    def wire_delay(self, count):
+        """The pty hands over the driver's bytes at once; a paced port lets
+        the time pass that they take on a real line before answering."""
+        if self.baud > 0:
+            cflag = termios.tcgetattr(self.slave)[2]
+            time.sleep(count * bits_per_byte(cflag) / self.baud)
+
     def take_written(self, wait_ms, count):
         deadline = time.monotonic() + wait_ms / 1000.0
         with self.changed:
@@ -203,6 +210,7 @@ class PortableScanner:
                 continue  # "UU" and anything else between packets
             self.incoming.append(byte)
             if len(self.incoming) >= 4 and self.incoming[-2] == 0x83:
+                self.port.wire_delay(len(self.incoming))
                 self.answer(bytes(self.incoming))
                 self.incoming.clear()
 
