@@ -19,11 +19,20 @@ constexpr uint8_t kDisableByte = 0x0F;
 ScannerService::ScannerService(const Platform& platform)
     : platform_(platform),
       events_(state_, platform.events),
-      programmer_(platform.serial, platform.clock, state_) {}
+      programmer_(platform.serial, platform.clock, state_),
+      usb_(state_, platform.hid, platform.notifier, events_, platform.events) {}
 
 ScannerService::~ScannerService() {
   state_.ReceiveActive = false;
+  usb_.StopReading();
   StopReceiveThread(kSerialCloseBoundMs);
+  usb_.Close();
+}
+
+// A receive thread that ended by itself (a USB read error) no longer
+// counts: the device may be searched for and opened again.
+bool ScannerService::HasReceiveThread() const {
+  return receiveThread_ != nullptr && !receiveThread_->WaitForExit(0);
 }
 
 long ScannerService::Record(long result) {
@@ -83,12 +92,15 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
   if (!OpenSerialPort(platform_.serial, entry, failure)) return false;
   state_.ReceiveActive = true;
   state_.PortableState = 0;
-  const bool started = StartReceiveThread([this] {
-    SerialReceiver receiver(state_, platform_.serial, platform_.clock,
-                            platform_.notifier, events_, platform_.events,
-                            programmer_);
-    receiver.Run();
-  });
+  uint32_t error = 0;
+  const bool started = StartReceiveThread(
+      [this] {
+        SerialReceiver receiver(state_, platform_.serial, platform_.clock,
+                                platform_.notifier, events_, platform_.events,
+                                programmer_);
+        receiver.Run();
+      },
+      error);
   if (!started) {
     // A port without its receive thread would deliver nothing.
     state_.ReceiveActive = false;
@@ -99,15 +111,36 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
   return true;
 }
 
-bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
+bool ScannerService::OpenUsbDevice(const DeviceEntry& /*entry*/,
                                    OpenFailure& failure) {
-  (void)entry;
-  failure = {"Unable to open USB Scanner", syserr::kNoMoreItems};
-  return false;
+  // An open USB scanner is open already; no second thread is started.
+  if (usb_.IsOpen()) return true;
+  if (HasReceiveThread()) {
+    failure = {"Unable to open USB Scanner", syserr::kAccessDenied};
+    return false;
+  }
+  state_.ReceiveActive = true;
+  state_.PortableState = 0;
+  uint32_t error = 0;
+  if (!usb_.OpenHidDevice(error)) {
+    state_.ReceiveActive = false;
+    failure = {"Unable to open USB Scanner", error};
+    return false;
+  }
+  if (!StartReceiveThread([this] { usb_.RunReceiveThread(); }, error)) {
+    platform_.notifier.ShowWarning(platform_.notifier.ApplicationName(),
+                                   "Can't start receive data thread");
+    usb_.Close();
+    state_.ReceiveActive = false;
+    failure = {"Unable to open USB Scanner", error};
+    return false;
+  }
+  return true;
 }
 
-bool ScannerService::StartReceiveThread(std::function<void()> body) {
-  receiveThread_ = platform_.threads.Start(std::move(body));
+bool ScannerService::StartReceiveThread(std::function<void()> body,
+                                        uint32_t& error) {
+  receiveThread_ = platform_.threads.Start(std::move(body), error);
   return receiveThread_ != nullptr;
 }
 
@@ -124,8 +157,9 @@ void ScannerService::StopReceiveThread(uint32_t boundMs) {
 long ScannerService::Close() {
   state_.ReceiveActive = false;
   if (state_.Entry.ScannerType == kTypeUsb) {
+    usb_.StopReading();
     StopReceiveThread(kUsbCloseBoundMs);
-    platform_.hid.Close();
+    usb_.Close();
   } else {
     StopReceiveThread(kSerialCloseBoundMs);
     if (platform_.serial.Close() != 0) return Record(opos::kFailure);
@@ -267,6 +301,8 @@ void ScannerService::SetPropertyNumber(long index, long number) {
 void ScannerService::TellScannerDeviceEnabled(bool enabled) {
   if (state_.Entry.ScannerType == kTypeFixedLaser) {
     programmer_.WritePortByte(enabled ? kEnableByte : kDisableByte);
+  } else if (state_.Entry.ScannerType == kTypeUsb) {
+    usb_.WriteHidReport(enabled);
   }
 }
 

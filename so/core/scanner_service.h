@@ -13,6 +13,7 @@
 #include "so/core/platform.h"
 #include "so/core/scanner_programmer.h"
 #include "so/core/scanner_state.h"
+#include "so/core/usb_transport.h"
 
 class ScannerService {
  public:
@@ -39,13 +40,13 @@ class ScannerService {
   void SetPropertyString(long index, const std::string& text);
 
   // True while a receive thread runs: the library must stay loaded.
-  bool HasReceiveThread() const { return receiveThread_ != nullptr; }
+  bool HasReceiveThread() const;
 
  private:
   long StepFailed(int debugLevel, const OpenFailure& failure);
   bool OpenSerialDevice(const DeviceEntry& entry, OpenFailure& failure);
   bool OpenUsbDevice(const DeviceEntry& entry, OpenFailure& failure);
-  bool StartReceiveThread(std::function<void()> body);
+  bool StartReceiveThread(std::function<void()> body, uint32_t& error);
   void StopReceiveThread(uint32_t boundMs);
   void ResetToClosed();
   void TellScannerDeviceEnabled(bool enabled);
@@ -55,5 +56,6 @@ class ScannerService {
   ScannerState state_;
   EventPath events_;
   ScannerProgrammer programmer_;
+  UsbTransport usb_;
   std::unique_ptr<RunningThread> receiveThread_;
 };

@@ -1,6 +1,6 @@
 // System error numbers the portable code needs to recognise or report.
-// They are the platform's own numbers, as every SerialPort and HidScanner
-// implementation returns them.
+// They are the platform's own numbers, as every platform implementation
+// returns them.
 #pragma once
 
 #include <cstdint>

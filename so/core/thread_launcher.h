@@ -19,6 +19,7 @@ class RunningThread {
 class ThreadLauncher {
  public:
   virtual ~ThreadLauncher() = default;
-  // nullptr when the thread could not be started.
-  virtual std::unique_ptr<RunningThread> Start(std::function<void()> body) = 0;
+  // nullptr, with the system error, when the thread could not be started.
+  virtual std::unique_ptr<RunningThread> Start(std::function<void()> body,
+                                               uint32_t& error) = 0;
 };

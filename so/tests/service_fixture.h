@@ -8,7 +8,7 @@
 
 #include "so/core/device_entry.h"
 #include "so/core/scanner_service.h"
-#include "testing/fakes/fake_hid_scanner.h"
+#include "testing/fakes/fake_hid.h"
 #include "testing/fakes/memory_registry.h"
 #include "testing/fakes/recording_event_sink.h"
 #include "testing/fakes/recording_notifier.h"
@@ -69,7 +69,7 @@ class ServiceTest : public ::testing::Test {
   fakes::VirtualClock clock;
   fakes::StdThreadLauncher threads;
   fakes::ScriptedSerialPort serial;
-  fakes::FakeHidScanner hid;
+  fakes::FakeHidBus hid;
   fakes::RecordingEventSink events;
   Platform platform;
   ScannerService service;

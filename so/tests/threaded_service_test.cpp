@@ -109,7 +109,9 @@ TEST_F(ThreadedServiceTest, ClearInputWhileLabelsArrive) {
   // consistent afterwards.
   const long result = service.ClearInput();
   EXPECT_TRUE(result == opos::kSuccess || result == opos::kFailure);
-  if (result == opos::kSuccess) EXPECT_EQ(Property(opos::pidx::DataCount), 0);
+  if (result == opos::kSuccess) {
+    EXPECT_EQ(Property(opos::pidx::DataCount), 0);
+  }
   EXPECT_EQ(service.Close(), opos::kSuccess);
 }
 

@@ -2,10 +2,10 @@
 
 #include <atomic>
 
+#include "common/hid/win32_hid.h"
 #include "common/registry/win32_registry.h"
 #include "so/core/scanner_service.h"
 #include "so/win32/event_driver.h"
-#include "so/win32/win32_hid_scanner.h"
 #include "so/win32/win32_platform.h"
 
 namespace module {
@@ -21,7 +21,6 @@ std::atomic<long> serverLocks{0};
 struct ProcessService {
   ProcessService()
       : notifier(moduleHandle),
-        hid(notifier),
         platform{registry, notifier, clock, threads, serial, hid, events},
         service(platform) {}
 
@@ -30,7 +29,7 @@ struct ProcessService {
   Win32Clock clock;
   Win32ThreadLauncher threads;
   Win32SerialPort serial;
-  Win32HidScanner hid;
+  hid::Win32Bus hid;
   EventDriver events;
   Platform platform;
   ScannerService service;

@@ -77,11 +77,12 @@ DWORD WINAPI RunBody(void* parameter) {
 }  // namespace
 
 std::unique_ptr<RunningThread> Win32ThreadLauncher::Start(
-    std::function<void()> body) {
+    std::function<void()> body, uint32_t& error) {
   auto* parameter = new std::function<void()>(std::move(body));
   DWORD id = 0;
   HANDLE handle = CreateThread(nullptr, 0, RunBody, parameter, 0, &id);
   if (handle == nullptr) {
+    error = GetLastError();
     delete parameter;
     return nullptr;
   }

@@ -32,7 +32,8 @@ class Win32Notifier : public Notifier {
 
 class Win32ThreadLauncher : public ThreadLauncher {
  public:
-  std::unique_ptr<RunningThread> Start(std::function<void()> body) override;
+  std::unique_ptr<RunningThread> Start(std::function<void()> body,
+                                       uint32_t& error) override;
 };
 
 // A COM port opened for synchronous I/O.

@@ -16,7 +16,8 @@ namespace fakes {
 
 class StdThreadLauncher : public ThreadLauncher {
  public:
-  std::unique_ptr<RunningThread> Start(std::function<void()> body) override;
+  std::unique_ptr<RunningThread> Start(std::function<void()> body,
+                                       uint32_t& error) override;
 
   void FailNextStart() { failNext_ = true; }
   int Started() const { return started_; }
@@ -75,8 +76,11 @@ class StdThreadLauncher::Thread : public RunningThread {
 };
 
 inline std::unique_ptr<RunningThread> StdThreadLauncher::Start(
-    std::function<void()> body) {
-  if (failNext_.exchange(false)) return nullptr;
+    std::function<void()> body, uint32_t& error) {
+  if (failNext_.exchange(false)) {
+    error = 8;  // not enough memory, as a failing thread start reports
+    return nullptr;
+  }
   ++started_;
   return std::make_unique<Thread>(std::move(body), terminated_);
 }

@@ -1,0 +1,40 @@
+// The receive loop of the USB scanner, shared by the service object and
+// the JavaPOS bridge: one input report read at a time, waited for in
+// 100 ms slices, decoded and handed to the caller.
+#pragma once
+
+#include <cstdint>
+
+#include "common/hid/hid_device.h"
+#include "common/hid/hid_report.h"
+
+namespace hid {
+
+class ReceiveClient {
+ public:
+  enum class Problem {
+    kReadError,        // an immediate read error: the loop ends
+    kResultError,      // a completed read reports an error
+    kShortRead,        // fewer bytes than a report
+    kCancelling,       // the device was closed while a read was pending
+    kDeviceRemoved,    // the device is gone: the loop ends
+  };
+
+  virtual ~ReceiveClient() = default;
+  // The loop runs while this holds.
+  virtual bool KeepReading() = 0;
+  // While the device counts as open, problems are reported and a pending
+  // read is waited for; once it does not, the pending read is cancelled.
+  virtual bool DeviceOpen() = 0;
+  virtual void Report(Problem problem, uint32_t value) = 0;
+  // A decoded report: its label, or a length of 0 for a report without one.
+  virtual void Deliver(const uint8_t* label, int length) = 0;
+};
+
+constexpr uint32_t kWaitSliceMs = 100;
+
+// Runs until KeepReading fails, the device is closed or lost, or a read
+// fails; closes the device's handles at the end.
+void RunReceiveLoop(Device& device, ReceiveClient& client, Trailers trailers);
+
+}  // namespace hid

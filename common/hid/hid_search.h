@@ -1,0 +1,30 @@
+// Finding the USB scanner among the present HID interfaces by its vendor
+// and product identifiers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/hid/hid_device.h"
+
+namespace hid {
+
+constexpr uint16_t kScannerVendor = 0x0000;
+constexpr uint16_t kScannerProduct = 0x000A;
+
+// How the callers tell about a failing candidate: the service object shows
+// a message box, the JavaPOS bridge prints.
+class SearchReporter {
+ public:
+  virtual ~SearchReporter() = default;
+  virtual void OpenFailed(uint32_t error) = 0;
+  virtual void AttributesFailed() = 0;
+};
+
+// The scanner opened, or nullptr with the error that ended the search. An
+// interface that cannot be opened is passed over; one whose attributes
+// cannot be read ends the search.
+std::unique_ptr<Device> FindScanner(Bus& bus, SearchReporter& reporter,
+                                    uint32_t& error);
+
+}  // namespace hid

@@ -1,0 +1,24 @@
+// The HID platform on Windows: SetupAPI for the present HID interfaces, the
+// HID class driver for attributes, and two handles per device.
+#pragma once
+
+#include "common/hid/hid_device.h"
+
+namespace hid {
+
+class Win32Bus : public Bus {
+ public:
+  ~Win32Bus() override;
+  uint32_t Begin() override;
+  Next Interface(uint32_t index, std::string& path, uint32_t& error) override;
+  std::unique_ptr<Device> Open(const std::string& path,
+                               uint32_t& error) override;
+  bool Attributes(Device& device, uint16_t& vendor, uint16_t& product,
+                  uint32_t& error) override;
+  void End() override;
+
+ private:
+  void* devices_ = nullptr;  // the SetupAPI device information set
+};
+
+}  // namespace hid

@@ -1,0 +1,93 @@
+// HID interfaces for tests: present or absent, openable or not, with
+// attributes, and a device whose input reports, read errors and removal
+// come from a script. Output reports are recorded.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/hid/hid_device.h"
+
+namespace fakes {
+
+// What one HID interface does, shared by the test and the device objects
+// opened on it.
+class FakeHidInterface {
+ public:
+  FakeHidInterface(std::string path, uint16_t vendor, uint16_t product)
+      : path(std::move(path)), vendor(vendor), product(product) {}
+
+  // A read that completes with these bytes (a report, or fewer bytes).
+  void AddReport(const std::vector<uint8_t>& bytes, bool atOnce = false);
+  // A read that fails with this error, immediately or when its result is
+  // taken.
+  void AddReadError(uint32_t error, bool atOnce = false);
+  // Called after every wait slice in which nothing arrived; a test stops
+  // the loop from here when it runs on the test's thread.
+  void OnIdleSlice(std::function<void()> handler);
+  void FailWrites(uint32_t error) { writeError = error; }
+
+  std::vector<std::array<uint8_t, 12>> Reports();
+  int Cancels() const { return cancels; }
+  bool Closed() const { return closes > 0; }
+  int Opens() const { return opens; }
+
+  const std::string path;
+  const uint16_t vendor;
+  const uint16_t product;
+  uint32_t openError = 0;        // non-zero: Open fails with it
+  uint32_t attributesError = 0;  // non-zero: Attributes fails with it
+
+ private:
+  friend class FakeHidDevice;
+  friend class FakeHidBus;
+  struct Step {
+    bool atOnce;
+    uint32_t error;
+    std::vector<uint8_t> bytes;
+  };
+  std::mutex mutex;
+  std::deque<Step> steps;
+  std::function<void()> idleHandler;
+  std::vector<std::array<uint8_t, 12>> written;
+  std::atomic<uint32_t> writeError{0};
+  std::atomic<int> cancels{0};
+  std::atomic<int> closes{0};
+  std::atomic<int> opens{0};
+};
+
+class FakeHidBus : public hid::Bus {
+ public:
+  std::shared_ptr<FakeHidInterface> AddInterface(const std::string& path,
+                                                 uint16_t vendor,
+                                                 uint16_t product);
+  // The scanner's identity.
+  std::shared_ptr<FakeHidInterface> AddScanner(const std::string& path);
+
+  uint32_t beginError = 0;                 // the set cannot be taken
+  int failingIndex = -1;                   // the detail of this index fails
+  uint32_t failingIndexError = 0;
+
+  uint32_t Begin() override;
+  Next Interface(uint32_t index, std::string& path, uint32_t& error) override;
+  std::unique_ptr<hid::Device> Open(const std::string& path,
+                                    uint32_t& error) override;
+  bool Attributes(hid::Device& device, uint16_t& vendor, uint16_t& product,
+                  uint32_t& error) override;
+  void End() override { ++ends_; }
+
+  int Ends() const { return ends_; }
+
+ private:
+  std::vector<std::shared_ptr<FakeHidInterface>> interfaces_;
+  std::atomic<int> ends_{0};
+};
+
+}  // namespace fakes
