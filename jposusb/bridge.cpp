@@ -1,0 +1,193 @@
+#include "jposusb/bridge.h"
+
+#include <cstring>
+
+#include "common/hid/hid_receive_loop.h"
+#include "common/hid/hid_search.h"
+
+namespace jposusb {
+
+namespace {
+
+constexpr uint32_t kHandOffPollMs = 50;
+
+class PrintingReporter : public hid::SearchReporter {
+ public:
+  explicit PrintingReporter(Platform& platform) : platform_(platform) {}
+  void OpenFailed(uint32_t error) override {
+    platform_.Print("Open error= " + std::to_string(error));
+  }
+  void AttributesFailed() override {
+    platform_.Print("Couldn't get HID attributes");
+  }
+
+ private:
+  Platform& platform_;
+};
+
+}  // namespace
+
+// The receive loop's view of the bridge.
+class Bridge::Client : public hid::ReceiveClient {
+ public:
+  explicit Client(Bridge& bridge) : bridge_(bridge) {}
+
+  bool KeepReading() override { return bridge_.receiveActive_; }
+  bool DeviceOpen() override { return bridge_.hidOpen_; }
+
+  void Report(Problem problem, uint32_t value) override {
+    const std::string number = std::to_string(value);
+    switch (problem) {
+      case Problem::kReadError:
+        bridge_.platform_.Print("Read error= " + number);
+        break;
+      case Problem::kResultError:
+        bridge_.platform_.Print("GetOverlappedResult error= " + number);
+        break;
+      case Problem::kShortRead:
+        bridge_.platform_.Print("Only read " + number + " bytes");
+        break;
+      case Problem::kCancelling:
+        bridge_.platform_.Print("CancelIo");
+        break;
+      case Problem::kDeviceRemoved:
+        bridge_.platform_.Print("Device removed");
+        break;
+    }
+  }
+
+  // One label at a time: the next report is read only after the waiting
+  // label was taken (or dropped by OpenHID).
+  void Deliver(const uint8_t* label, int length) override {
+    {
+      std::lock_guard<std::mutex> lock(bridge_.mutex_);
+      if (length == 0) {
+        bridge_.pendingLabel_[0] = 0;
+        return;
+      }
+      std::memcpy(bridge_.pendingLabel_, label, static_cast<size_t>(length));
+      bridge_.pendingLength_ = length;
+    }
+    bridge_.event_->Set();
+    while (bridge_.receiveActive_) {
+      {
+        std::lock_guard<std::mutex> lock(bridge_.mutex_);
+        if (bridge_.pendingLength_ == 0) return;
+      }
+      bridge_.platform_.Sleep(kHandOffPollMs);
+    }
+  }
+
+ private:
+  Bridge& bridge_;
+};
+
+Bridge::~Bridge() { Close(); }
+
+bool Bridge::OpenHID() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pendingLength_ = 0;  // a label not yet taken is dropped
+    if (device_ && device_->IsOpen()) return true;
+  }
+  // A thread left from a device that was lost ends before a new search.
+  StopThread();
+  if (!event_) event_ = platform_.CreateLabelEvent();
+  PrintingReporter reporter(platform_);
+  uint32_t error = 0;
+  std::shared_ptr<hid::Device> device =
+      hid::FindScanner(platform_.Bus(), reporter, error);
+  if (!device) return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device_ = device;
+  }
+  hidOpen_ = true;
+  receiveActive_ = true;
+  try {
+    thread_ = std::thread([this] { Receive(); });
+  } catch (const std::system_error&) {
+    platform_.Print("Can't start receive data thread");
+    device->Close();
+    hidOpen_ = false;
+    receiveActive_ = false;
+    return false;
+  }
+  return true;
+}
+
+void Bridge::Receive() {
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device = device_;
+  }
+  Client client(*this);
+  hid::RunReceiveLoop(*device, client, hid::Trailers::kJavaPos);
+  // Nothing more can come (closed, lost, or a read error): a waiting
+  // GetUsbData is let go.
+  receiveActive_ = false;
+  event_->Set();
+}
+
+int Bridge::GetUsbData(uint8_t* array, int length) {
+  if (length < kLabelArraySize || !event_) {
+    if (length > 0) array[0] = 0;
+    return 0;
+  }
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (pendingLength_ > 0) {
+        const int taken = pendingLength_;
+        array[0] = static_cast<uint8_t>(taken);
+        std::memcpy(array + 1, pendingLabel_, static_cast<size_t>(taken));
+        pendingLength_ = 0;  // lets the receive thread read on
+        return taken;
+      }
+    }
+    if (!receiveActive_) {
+      event_->Set();  // the next waiting call is let go as well
+      break;
+    }
+    // The event may still be set from a label an earlier call took
+    // without waiting: the mailbox is looked at again after each wake.
+    event_->Wait();
+  }
+  array[0] = 0;
+  return 0;
+}
+
+void Bridge::USBSendCMD(const uint8_t* array, int length) {
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device = device_;
+  }
+  if (!device || !device->IsOpen() || length < kOutputArraySize) return;
+  const uint32_t error = device->WriteReport(array, kOutputArraySize);
+  if (error != 0) platform_.Print("Send error no= " + std::to_string(error));
+}
+
+void Bridge::StopThread() {
+  receiveActive_ = false;
+  hidOpen_ = false;
+  if (thread_.joinable()) thread_.join();
+}
+
+// The receive thread sees the device closed and ends within one wait
+// slice, rather than being stopped by force; a waiting GetUsbData is let
+// go instead of waiting for ever.
+int Bridge::Close() {
+  StopThread();
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device.swap(device_);
+  }
+  if (device) device->Close();
+  if (event_) event_->Set();
+  return -1;
+}
+
+}  // namespace jposusb

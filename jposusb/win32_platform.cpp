@@ -1,0 +1,58 @@
+// The bridge's platform on Windows: SetupAPI HID devices, the named
+// auto-reset event "KorvaJposUsbEvent", standard output.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "common/hid/win32_hid.h"
+#include "jposusb/platform.h"
+
+namespace jposusb {
+
+namespace {
+
+class NamedEvent : public LabelEvent {
+ public:
+  NamedEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, "KorvaJposUsbEvent")) {}
+  ~NamedEvent() override {
+    if (event_ != nullptr) CloseHandle(event_);
+  }
+  void Set() override {
+    if (event_ != nullptr) SetEvent(event_);
+  }
+  void Wait() override {
+    if (event_ != nullptr) {
+      WaitForSingleObject(event_, INFINITE);
+    } else {
+      ::Sleep(50);  // no event: look at the mailbox again in a while
+    }
+  }
+
+ private:
+  HANDLE event_;
+};
+
+class Win32Platform : public Platform {
+ public:
+  hid::Bus& Bus() override { return bus_; }
+  std::unique_ptr<LabelEvent> CreateLabelEvent() override {
+    return std::make_unique<NamedEvent>();
+  }
+  void Print(const std::string& line) override {
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+  }
+  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+ private:
+  hid::Win32Bus bus_;
+};
+
+}  // namespace
+
+Platform& ThePlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
+}  // namespace jposusb
