@@ -169,6 +169,11 @@ void Bridge::USBSendCMD(const uint8_t* array, int length) {
   if (error != 0) platform_.Print("Send error no= " + std::to_string(error));
 }
 
+bool Bridge::IsOpen() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return device_ && device_->IsOpen();
+}
+
 void Bridge::StopThread() {
   receiveActive_ = false;
   hidOpen_ = false;

@@ -54,6 +54,7 @@ class Bridge {
   // Writes the first 12 bytes as one output report; nothing when the
   // device is closed or the array too short.
   void USBSendCMD(const uint8_t* array, int length);
+  bool IsOpen();
   int Close();
 
  private:

@@ -53,6 +53,7 @@ Java_com_korva_jpos_KorvaJposUsb_GetUsbData(JNIEnv* env, jobject,
 JNIEXPORT void JNICALL
 Java_com_korva_jpos_KorvaJposUsb_USBSendCMD(JNIEnv* env, jobject,
                                             jbyteArray report) {
+  if (!TheBridge().IsOpen()) return;
   Elements elements(env, report);
   if (elements.bytes() == nullptr) return;
   TheBridge().USBSendCMD(elements.bytes(), elements.length());

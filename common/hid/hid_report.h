@@ -12,8 +12,9 @@ constexpr int kInputReportSize = 65;
 constexpr int kOutputReportSize = 12;
 // A report shorter than this carries no label.
 constexpr int kMinimumReportSize = 64;
-// Letters and data of the longest label a report can carry.
-constexpr int kMaxReportLabel = 2 + kInputReportSize - 5;
+// Letters and data of the longest label a report can carry: two letters
+// and the data bytes 5 to 63 before a one-byte trailer at byte 64.
+constexpr int kMaxReportLabel = 2 + (kInputReportSize - 1 - 5);
 
 // Which trailers count: the service object's, or with the two more that
 // the JavaPOS bridge knows.
