@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Compares a DLL's export names with a list, one name a line.
+set -euo pipefail
+actual=$(i686-w64-mingw32-objdump -p "$1" |
+  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
+if diff <(echo "$actual") <(sort "$2"); then
+  echo "exports as expected:"
+  echo "$actual"
+else
+  echo "export table differs (< actual, > expected)" >&2
+  exit 1
+fi

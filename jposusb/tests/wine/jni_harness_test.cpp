@@ -1,0 +1,107 @@
+// KorvaJposUsb.dll as a 32-bit JVM loads it: the decorated JNI names, and
+// the natives called with a minimal JNI environment, on a machine without
+// the scanner.
+#include <gtest/gtest.h>
+#include <jni.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "testing/wine/wine_support.h"
+
+namespace {
+
+// A Java byte array of the test's, and the three JNI functions the
+// natives use on it; every other entry of the table stays empty.
+struct FakeArray {
+  std::vector<jbyte> bytes;
+  int pinned = 0;
+};
+
+jsize JNICALL GetArrayLength(JNIEnv*, jarray array) {
+  return static_cast<jsize>(reinterpret_cast<FakeArray*>(array)->bytes.size());
+}
+jbyte* JNICALL GetByteArrayElements(JNIEnv*, jbyteArray array, jboolean*) {
+  auto* fake = reinterpret_cast<FakeArray*>(array);
+  ++fake->pinned;
+  return fake->bytes.data();
+}
+void JNICALL ReleaseByteArrayElements(JNIEnv*, jbyteArray array, jbyte*,
+                                      jint mode) {
+  EXPECT_EQ(mode, 0) << "copied back and released";
+  --reinterpret_cast<FakeArray*>(array)->pinned;
+}
+
+class JniHarness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::memset(&functions_, 0, sizeof functions_);
+    functions_.GetArrayLength = GetArrayLength;
+    functions_.GetByteArrayElements = GetByteArrayElements;
+    functions_.ReleaseByteArrayElements = ReleaseByteArrayElements;
+    env_.functions = &functions_;
+    library_ = LoadLibraryA((wine::ProgramFolder() + "KorvaJposUsb.dll").c_str());
+    ASSERT_NE(library_, nullptr);
+  }
+  void TearDown() override { FreeLibrary(library_); }
+
+  template <typename Function>
+  Function Native(const char* name) {
+    return wine::Export<Function>(library_, name);
+  }
+
+  JNINativeInterface_ functions_;
+  JNIEnv env_;
+  HMODULE library_ = nullptr;
+  jobject object_ = reinterpret_cast<jobject>(0x1234);
+};
+
+using OpenHID = jboolean(JNICALL*)(JNIEnv*, jobject);
+using ArrayCall = void(JNICALL*)(JNIEnv*, jobject, jbyteArray);
+using CloseCall = jint(JNICALL*)(JNIEnv*, jobject);
+
+TEST_F(JniHarness, DecoratedAndPlainNamesAreExported) {
+  for (const char* name :
+       {"_Java_com_korva_jpos_KorvaJposUsb_OpenHID@8",
+        "_Java_com_korva_jpos_KorvaJposUsb_GetUsbData@12",
+        "_Java_com_korva_jpos_KorvaJposUsb_USBSendCMD@12",
+        "_Java_com_korva_jpos_KorvaJposUsb_Close@8",
+        "Java_com_korva_jpos_KorvaJposUsb_OpenHID",
+        "Java_com_korva_jpos_KorvaJposUsb_GetUsbData",
+        "Java_com_korva_jpos_KorvaJposUsb_USBSendCMD",
+        "Java_com_korva_jpos_KorvaJposUsb_Close"}) {
+    EXPECT_NE(GetProcAddress(library_, name), nullptr) << name;
+  }
+  EXPECT_EQ(GetProcAddress(library_, "_Java_com_korva_jpos_KorvaJposUsb_OpenHID@8"),
+            GetProcAddress(library_, "Java_com_korva_jpos_KorvaJposUsb_OpenHID"));
+}
+
+TEST_F(JniHarness, WithoutTheScannerNothingOpensAndNothingIsSent) {
+  auto send = Native<ArrayCall>("_Java_com_korva_jpos_KorvaJposUsb_USBSendCMD@12");
+  auto open = Native<OpenHID>("_Java_com_korva_jpos_KorvaJposUsb_OpenHID@8");
+  auto getData = Native<ArrayCall>("_Java_com_korva_jpos_KorvaJposUsb_GetUsbData@12");
+  auto close = Native<CloseCall>("_Java_com_korva_jpos_KorvaJposUsb_Close@8");
+  ASSERT_TRUE(send && open && getData && close);
+
+  FakeArray report{std::vector<jbyte>(12, 0)};
+  report.bytes[1] = 0x11;
+  send(&env_, object_, reinterpret_cast<jbyteArray>(&report));
+  EXPECT_EQ(report.pinned, 0) << "before OpenHID the array is not touched";
+
+  EXPECT_EQ(open(&env_, object_), JNI_FALSE);
+
+  // Nothing open and nothing waiting: the call returns at once.
+  FakeArray buffer{std::vector<jbyte>(62, 7)};
+  getData(&env_, object_, reinterpret_cast<jbyteArray>(&buffer));
+  EXPECT_EQ(buffer.bytes[0], 0);
+  EXPECT_EQ(buffer.pinned, 0);
+  getData(&env_, object_, nullptr);
+  send(&env_, object_, nullptr);
+
+  EXPECT_EQ(close(&env_, object_), -1);
+  EXPECT_EQ(close(&env_, object_), -1);
+}
+
+}  // namespace
