@@ -13,7 +13,7 @@ labels=${1:-1000}
 scripts/install-deps.sh
 mkdir -p build docs
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBENCH=ON >/dev/null
-cmake --build build/bench -j2 --target decode_bench >/dev/null
+cmake --build build/bench -j2 --target decode_bench usb_bench >/dev/null
 cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build build/windows -j2 --target serial_latency portable_download \
@@ -32,6 +32,11 @@ switches() {
   done
   echo "$total"
 }
+
+echo "USB benchmark (host)..."
+usb=$(build/bench/bench/usb_bench --benchmark_min_time=0.5 2>/dev/null)
+usb_decode=$(echo "$usb" | awk '/^BM_DecodeReport/ {print $2, $3}')
+usb_counter() { echo "$usb" | grep -o "$1=[0-9.]*" | cut -d= -f2; }
 
 echo "Latency benchmark (Wine, $labels labels)..."
 results=$(mktemp)
@@ -121,6 +126,23 @@ seconds with the device open and idle, and again after Close:
 The loop itself wakes about three times a second (a 101 ms read time-out
 and a 250 ms pause); under Wine each read and each pause costs several
 switches between the process and the Wine server.
+
+## USB scanner (host)
+
+Decoding one input report (\`BM_DecodeReport\`, a UPC-A with its one-byte
+trailer): $usb_decode. The service object's HID receive thread on a
+simulated device that waits for a report as a real one does (100 ms
+slices of an event wait), 1000 reports, each sent once the last one was
+delivered:
+
+| | |
+|---|---|
+| report to SOData, median | $(usb_counter latency_median_us) µs |
+| report to SOData, 99th percentile | $(usb_counter latency_p99_us) µs |
+| wake-ups per second of an open, idle device | $(usb_counter idle_wakeups_per_second) |
+
+An idle device wakes once per 100 ms slice to look whether it was closed;
+a report is taken as soon as the read completes.
 
 ## Portable scanner download
 

@@ -1,6 +1,7 @@
 #include "testing/fakes/fake_hid.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -10,11 +11,13 @@ void FakeHidInterface::AddReport(const std::vector<uint8_t>& bytes,
                                  bool atOnce) {
   std::lock_guard<std::mutex> lock(mutex);
   steps.push_back({atOnce, 0, bytes});
+  arrived.notify_all();
 }
 
 void FakeHidInterface::AddReadError(uint32_t error, bool atOnce) {
   std::lock_guard<std::mutex> lock(mutex);
   steps.push_back({atOnce, error, {}});
+  arrived.notify_all();
 }
 
 void FakeHidInterface::OnIdleSlice(std::function<void()> handler) {
@@ -54,10 +57,16 @@ class FakeHidDevice : public hid::Device {
     return ReadStart::kCompleted;
   }
 
-  bool WaitRead(uint32_t) override {
+  bool WaitRead(uint32_t milliseconds) override {
+    ++interface_->waits;
     std::function<void()> idle;
     {
-      std::lock_guard<std::mutex> lock(interface_->mutex);
+      std::unique_lock<std::mutex> lock(interface_->mutex);
+      if (interface_->realTime) {
+        return interface_->arrived.wait_for(
+            lock, std::chrono::milliseconds(milliseconds),
+            [this] { return !interface_->steps.empty(); });
+      }
       if (!interface_->steps.empty()) return true;
       idle = interface_->idleHandler;
     }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -33,6 +34,10 @@ class FakeHidInterface {
   // the loop from here when it runs on the test's thread.
   void OnIdleSlice(std::function<void()> handler);
   void FailWrites(uint32_t error) { writeError = error; }
+  // Waits for a report as a real device does, for up to the slice, instead
+  // of returning at once; for measuring the loop in real time.
+  void WaitInRealTime(bool wait) { realTime = wait; }
+  int Waits() const { return waits; }
 
   std::vector<std::array<uint8_t, 12>> Reports();
   int Cancels() const { return cancels; }
@@ -54,6 +59,7 @@ class FakeHidInterface {
     std::vector<uint8_t> bytes;
   };
   std::mutex mutex;
+  std::condition_variable arrived;
   std::deque<Step> steps;
   std::function<void()> idleHandler;
   std::vector<std::array<uint8_t, 12>> written;
@@ -61,6 +67,8 @@ class FakeHidInterface {
   std::atomic<int> cancels{0};
   std::atomic<int> closes{0};
   std::atomic<int> opens{0};
+  std::atomic<int> waits{0};
+  std::atomic<bool> realTime{false};
 };
 
 class FakeHidBus : public hid::Bus {

@@ -1,0 +1,112 @@
+// The USB path on the host: decoding one input report, and the service
+// object's HID receive thread on a simulated device that waits as a real
+// one does: report-to-SOData latency and idle wake-ups.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/hid/hid_report.h"
+#include "so/core/scanner_service.h"
+#include "testing/fakes/fake_hid.h"
+#include "testing/fakes/memory_registry.h"
+#include "testing/fakes/recording_notifier.h"
+#include "testing/fakes/scripted_serial_port.h"
+#include "testing/fakes/std_thread_launcher.h"
+#include "testing/fakes/virtual_clock.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<uint8_t> UpcReport() {
+  std::vector<uint8_t> report(65, 0);
+  const char digits[] = "012345678905";
+  report[1] = 17;
+  std::copy(digits, digits + 12, report.begin() + 5);
+  report[17] = 0x0D;
+  return report;
+}
+
+void BM_DecodeReport(benchmark::State& state) {
+  const std::vector<uint8_t> report = UpcReport();
+  uint8_t label[hid::kMaxReportLabel];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(hid::DecodeReport(
+        report.data(), 65, hid::Trailers::kServiceObject, label));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DecodeReport);
+
+// Notes when each data event arrives.
+class TimingSink : public EventSink {
+ public:
+  void FireSOData(long) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    times_.push_back(Clock::now());
+    changed_.notify_all();
+  }
+  void FireSODirectIO(long, long&, std::string&) override {}
+  void FireSOStatusUpdate(long) override {}
+  Clock::time_point WaitFor(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return times_.size() >= count; });
+    return times_[count - 1];
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Clock::time_point> times_;
+};
+
+// One service object with an open USB scanner, for the latency and idle
+// measurements (reported as counters of a single iteration).
+void BM_UsbReportToSOData(benchmark::State& state) {
+  fakes::MemoryRegistry registry;
+  fakes::RecordingNotifier notifier;
+  fakes::VirtualClock clock;
+  fakes::StdThreadLauncher threads;
+  fakes::ScriptedSerialPort serial(clock);
+  fakes::FakeHidBus bus;
+  TimingSink sink;
+  auto scanner = bus.AddScanner("scanner");
+  scanner->WaitInRealTime(true);
+  const std::string path = DeviceKeyPathFor("Usb");
+  registry.SetString(reg::Root::LocalMachine, path, "Port", "COM1");
+  registry.SetString(reg::Root::LocalMachine, path, "Type", "OPOS USB Scanner");
+  Platform platform{registry, notifier, clock, threads, serial, bus, sink};
+  ScannerService service(platform);
+  service.OpenService("Scanner", "Usb");
+
+  std::vector<double> latencies;
+  const std::vector<uint8_t> report = UpcReport();
+  for (auto _ : state) {
+    for (int i = 0; i < 1000; ++i) {
+      service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+      const Clock::time_point sent = Clock::now();
+      scanner->AddReport(report);
+      const Clock::time_point arrived = sink.WaitFor(latencies.size() + 1);
+      latencies.push_back(
+          std::chrono::duration<double, std::micro>(arrived - sent).count());
+    }
+  }
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["latency_median_us"] = latencies[latencies.size() / 2];
+  state.counters["latency_p99_us"] = latencies[latencies.size() * 99 / 100];
+
+  const int before = scanner->Waits();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  state.counters["idle_wakeups_per_second"] = (scanner->Waits() - before) / 2.0;
+  service.Close();
+}
+BENCHMARK(BM_UsbReportToSOData)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
