@@ -156,6 +156,37 @@ HRESULT Call(IDispatch* target, DISPID id, WORD flags,
   return hr;
 }
 
+HRESULT CallWithReferences(IDispatch* target, DISPID id, long number,
+                           long& data, std::string& text) {
+  LONG dataValue = data;
+  BSTR textValue = ToBstr(text);
+  VARIANT dataRef;
+  VariantInit(&dataRef);
+  V_VT(&dataRef) = VT_I4 | VT_BYREF;
+  V_I4REF(&dataRef) = &dataValue;
+  VARIANT textRef;
+  VariantInit(&textRef);
+  V_VT(&textRef) = VT_BSTR | VT_BYREF;
+  V_BSTRREF(&textRef) = &textValue;
+  const HRESULT hr =
+      Call(target, id, DISPATCH_METHOD, {LongVariant(number), dataRef, textRef});
+  data = dataValue;
+  text = ToAnsi(textValue);
+  SysFreeString(textValue);
+  return hr;
+}
+
+long TakeLong(VARIANT& result) {
+  VARIANT converted;
+  VariantInit(&converted);
+  long value = 0;
+  if (SUCCEEDED(VariantChangeType(&converted, &result, 0, VT_I4))) {
+    value = V_I4(&converted);
+  }
+  VariantClear(&result);
+  return value;
+}
+
 VARIANT LongVariant(long value) {
   VARIANT variant;
   VariantInit(&variant);

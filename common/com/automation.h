@@ -54,6 +54,15 @@ class Arguments {
 HRESULT Call(IDispatch* target, DISPID id, WORD flags,
              std::initializer_list<VARIANT> args, VARIANT* result = nullptr);
 
+// Calls a method (number, long* data, BSTR* text), as the DirectIO
+// callbacks are made; the callee may change data and text, and the caller
+// sees the change.
+HRESULT CallWithReferences(IDispatch* target, DISPID id, long number,
+                           long& data, std::string& text);
+
 VARIANT LongVariant(long value);
+
+// A result converted to a long (0 when it does not convert), and cleared.
+long TakeLong(VARIANT& result);
 
 }  // namespace com

@@ -59,4 +59,9 @@ class Registry {
   virtual std::unique_ptr<Key> Create(Root root, const std::string& path) = 0;
 };
 
+// Opens the key, creating it when missing, and writes a REG_SZ value with
+// its terminating NUL, as COM registrations are written.
+bool WriteText(Registry& registry, Root root, const std::string& path,
+               const std::string& name, const std::string& text);
+
 }  // namespace reg

@@ -9,35 +9,21 @@
 #include <mutex>
 #include <thread>
 
+#include "jposusb/auto_reset_event.h"
 #include "jposusb/bridge.h"
 #include "testing/fakes/fake_hid.h"
+#include "testing/fakes/hid_reports.h"
+#include "testing/fakes/wait_until.h"
 
 namespace {
 
-class TestEvent : public jposusb::LabelEvent {
- public:
-  void Set() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    set_ = true;
-    changed_.notify_one();
-  }
-  void Wait() override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return set_; });
-    set_ = false;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool set_ = false;
-};
+using fakes::WaitUntil;
 
 class TestPlatform : public jposusb::Platform {
  public:
   hid::Bus& Bus() override { return bus; }
   std::unique_ptr<jposusb::LabelEvent> CreateLabelEvent() override {
-    return std::make_unique<TestEvent>();
+    return std::make_unique<jposusb::AutoResetEvent>();
   }
   void Print(const std::string& line) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -55,24 +41,6 @@ class TestPlatform : public jposusb::Platform {
   std::mutex mutex;
   std::vector<std::string> printed;
 };
-
-std::vector<uint8_t> Report(const std::string& data,
-                            const std::vector<uint8_t>& trailer) {
-  std::vector<uint8_t> report(65, 0);
-  report[1] = static_cast<uint8_t>(5 + data.size() + trailer.size() - 1);
-  std::copy(data.begin(), data.end(), report.begin() + 5);
-  std::copy(trailer.begin(), trailer.end(), report.begin() + 5 + data.size());
-  return report;
-}
-
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 class BridgeTest : public ::testing::Test {
  protected:
@@ -97,18 +65,18 @@ class BridgeTest : public ::testing::Test {
 
 TEST_F(BridgeTest, LabelReachesTheCallerWithItsLength) {
   auto scanner = OpenScanner();
-  scanner->AddReport(Report("012345678905", {0x0D}));
+  scanner->AddReport(fakes::HidReport("012345678905", {0x0D}));
   EXPECT_EQ(Take(), "A012345678905");
-  scanner->AddReport(Report("12345678901234", {0x00, 0x2A, 0x0B}));
+  scanner->AddReport(fakes::HidReport("12345678901234", {0x00, 0x2A, 0x0B}));
   EXPECT_EQ(Take(), "RS12345678901234");
-  scanner->AddReport(Report("X", {0x00, 0x2B, 0x0B}));
+  scanner->AddReport(fakes::HidReport("X", {0x00, 0x2B, 0x0B}));
   EXPECT_EQ(Take(), "RXX");
 }
 
 TEST_F(BridgeTest, NextReportIsReadOnlyAfterTheWaitingLabelWasTaken) {
   auto scanner = OpenScanner();
-  scanner->AddReport(Report("111111111111", {0x0D}));
-  scanner->AddReport(Report("222222222222", {0x0D}));
+  scanner->AddReport(fakes::HidReport("111111111111", {0x0D}));
+  scanner->AddReport(fakes::HidReport("222222222222", {0x0D}));
   // The first report is read and waits; the second stays unread.
   ASSERT_TRUE(WaitUntil([&] { return scanner->Reports().empty(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -118,8 +86,8 @@ TEST_F(BridgeTest, NextReportIsReadOnlyAfterTheWaitingLabelWasTaken) {
 
 TEST_F(BridgeTest, OpeningAgainDropsTheWaitingLabelAndSearchesNoMore) {
   auto scanner = OpenScanner();
-  scanner->AddReport(Report("111111111111", {0x0D}));
-  scanner->AddReport(Report("222222222222", {0x0D}));
+  scanner->AddReport(fakes::HidReport("111111111111", {0x0D}));
+  scanner->AddReport(fakes::HidReport("222222222222", {0x0D}));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(bridge.OpenHID());
   EXPECT_EQ(scanner->Opens(), 1);
@@ -150,7 +118,7 @@ TEST_F(BridgeTest, SeveralWaitingThreadsAreAllReleased) {
 
 TEST_F(BridgeTest, ShortArraysAreRefused) {
   auto scanner = OpenScanner();
-  scanner->AddReport(Report("012345678905", {0x0D}));
+  scanner->AddReport(fakes::HidReport("012345678905", {0x0D}));
   uint8_t small[20] = {99};
   EXPECT_EQ(bridge.GetUsbData(small, sizeof small), 0);
   EXPECT_EQ(small[0], 0);
@@ -192,7 +160,7 @@ TEST_F(BridgeTest, ReadProblemsArePrinted) {
   auto scanner = OpenScanner();
   scanner->AddReport(std::vector<uint8_t>(40, 0));
   scanner->AddReadError(995);
-  scanner->AddReport(Report("012345678905", {0x0D}));
+  scanner->AddReport(fakes::HidReport("012345678905", {0x0D}));
   EXPECT_EQ(Take(), "A012345678905");
   // Closed while the next read is pending, the read is cancelled.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -7,17 +7,11 @@
 #include <thread>
 
 #include "so/tests/service_fixture.h"
+#include "testing/fakes/wait_until.h"
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using fakes::WaitUntil;
 
 class ThreadedServiceTest : public ServiceTest {
  protected:

@@ -7,25 +7,13 @@
 #include <thread>
 
 #include "so/tests/service_fixture.h"
+#include "testing/fakes/hid_reports.h"
+#include "testing/fakes/wait_until.h"
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-std::vector<uint8_t> UpcReport(const std::string& digits) {
-  std::vector<uint8_t> report(65, 0);
-  report[1] = static_cast<uint8_t>(5 + digits.size());
-  std::copy(digits.begin(), digits.end(), report.begin() + 5);
-  report[5 + digits.size()] = 0x0D;
-  return report;
-}
+using fakes::UpcReport;
+using fakes::WaitUntil;
 
 class UsbServiceTest : public ServiceTest {
  protected:

@@ -39,23 +39,9 @@ void EventDriver::FireSOData(long status) {
 void EventDriver::FireSODirectIO(long eventNumber, long& data,
                                  std::string& text) {
   DISPID id;
-  IDispatch* control = Target(kDirectIO, id);
-  if (control == nullptr) return;
-  LONG dataValue = data;
-  BSTR textValue = com::ToBstr(text);
-  VARIANT dataRef;
-  VariantInit(&dataRef);
-  V_VT(&dataRef) = VT_I4 | VT_BYREF;
-  V_I4REF(&dataRef) = &dataValue;
-  VARIANT textRef;
-  VariantInit(&textRef);
-  V_VT(&textRef) = VT_BSTR | VT_BYREF;
-  V_BSTRREF(&textRef) = &textValue;
-  com::Call(control, id, DISPATCH_METHOD,
-            {com::LongVariant(eventNumber), dataRef, textRef});
-  data = dataValue;
-  text = com::ToAnsi(textValue);
-  SysFreeString(textValue);
+  if (IDispatch* control = Target(kDirectIO, id)) {
+    com::CallWithReferences(control, id, eventNumber, data, text);
+  }
 }
 
 void EventDriver::FireSOStatusUpdate(long data) {

@@ -17,10 +17,7 @@ constexpr char kClsid[] = "{3C11BE62-5309-11D6-8E44-0050DAC580E1}";
 
 void SetDefault(reg::Registry& registry, const std::string& path,
                 const std::string& value) {
-  std::unique_ptr<reg::Key> key = registry.Create(reg::Root::ClassesRoot, path);
-  if (!key) return;
-  key->SetValue("", reg::kString, reinterpret_cast<const uint8_t*>(value.c_str()),
-                static_cast<uint32_t>(value.size() + 1));
+  reg::WriteText(registry, reg::Root::ClassesRoot, path, "", value);
 }
 
 }  // namespace

@@ -294,14 +294,7 @@ long ScannerControl::ServiceLong(int method,
   VARIANT result;
   VariantInit(&result);
   if (FAILED(CallService(method, args, &result))) return 111;
-  VARIANT converted;
-  VariantInit(&converted);
-  long value = 0;
-  if (SUCCEEDED(VariantChangeType(&converted, &result, 0, VT_I4))) {
-    value = V_I4(&converted);
-  }
-  VariantClear(&result);
-  return value;
+  return com::TakeLong(result);
 }
 
 long ScannerControl::Open(const std::string& deviceName) {
@@ -612,20 +605,7 @@ void ScannerControl::Raise(Event& event) {
                 {com::LongVariant(event.number)});
       continue;
     }
-    LONG data = event.data;
-    BSTR text = com::ToBstr(event.text);
-    VARIANT dataRef;
-    VariantInit(&dataRef);
-    V_VT(&dataRef) = VT_I4 | VT_BYREF;
-    V_I4REF(&dataRef) = &data;
-    VARIANT textRef;
-    VariantInit(&textRef);
-    V_VT(&textRef) = VT_BSTR | VT_BYREF;
-    V_BSTRREF(&textRef) = &text;
-    com::Call(sink, event.id, DISPATCH_METHOD,
-              {com::LongVariant(event.number), dataRef, textRef});
-    event.data = data;
-    event.text = com::ToAnsi(text);
-    SysFreeString(text);
+    com::CallWithReferences(sink, event.id, event.number, event.data,
+                            event.text);
   }
 }

@@ -25,11 +25,7 @@ constexpr char kProgID[] = "OPOS.Scanner";
 
 void SetValue(reg::Registry& registry, const std::string& path,
               const std::string& name, const std::string& value) {
-  std::unique_ptr<reg::Key> key = registry.Create(reg::Root::ClassesRoot, path);
-  if (!key) return;
-  key->SetValue(name, reg::kString,
-                reinterpret_cast<const uint8_t*>(value.c_str()),
-                static_cast<uint32_t>(value.size() + 1));
+  reg::WriteText(registry, reg::Root::ClassesRoot, path, name, value);
 }
 
 }  // namespace

@@ -161,51 +161,45 @@ HRESULT Dispatch::Invoke(DISPID id, WORD flags, std::vector<VARIANT> args,
                          result, nullptr, argError ? argError : &ignored);
 }
 
+namespace {
+
+// A call's text result, or "<failed>".
+std::string TakeText(HRESULT hr, VARIANT& result) {
+  std::string text = "<failed>";
+  if (SUCCEEDED(hr) && V_VT(&result) == VT_BSTR) {
+    text = com::ToAnsi(V_BSTR(&result));
+  }
+  VariantClear(&result);
+  return text;
+}
+
+}  // namespace
+
 long Dispatch::CallLong(const wchar_t* name, std::vector<VARIANT> args) {
   VARIANT result;
   if (FAILED(Invoke(Id(name), DISPATCH_METHOD, std::move(args), &result))) {
     return -1;
   }
-  VARIANT converted;
-  VariantInit(&converted);
-  VariantChangeType(&converted, &result, 0, VT_I4);
-  VariantClear(&result);
-  return V_I4(&converted);
+  return com::TakeLong(result);
 }
 
 std::string Dispatch::CallString(const wchar_t* name,
                                  std::vector<VARIANT> args) {
   VARIANT result;
-  if (FAILED(Invoke(Id(name), DISPATCH_METHOD, std::move(args), &result)) ||
-      V_VT(&result) != VT_BSTR) {
-    VariantClear(&result);
-    return "<failed>";
-  }
-  std::string text = com::ToAnsi(V_BSTR(&result));
-  VariantClear(&result);
-  return text;
+  const HRESULT hr = Invoke(Id(name), DISPATCH_METHOD, std::move(args), &result);
+  return TakeText(hr, result);
 }
 
 long Dispatch::GetLong(DISPID id) {
   VARIANT result;
   if (FAILED(Invoke(id, DISPATCH_PROPERTYGET, {}, &result))) return -1;
-  VARIANT converted;
-  VariantInit(&converted);
-  VariantChangeType(&converted, &result, 0, VT_I4);
-  VariantClear(&result);
-  return V_I4(&converted);
+  return com::TakeLong(result);
 }
 
 std::string Dispatch::GetString(DISPID id) {
   VARIANT result;
-  if (FAILED(Invoke(id, DISPATCH_PROPERTYGET, {}, &result)) ||
-      V_VT(&result) != VT_BSTR) {
-    VariantClear(&result);
-    return "<failed>";
-  }
-  std::string text = com::ToAnsi(V_BSTR(&result));
-  VariantClear(&result);
-  return text;
+  const HRESULT hr = Invoke(id, DISPATCH_PROPERTYGET, {}, &result);
+  return TakeText(hr, result);
 }
 
 HRESULT Dispatch::PutLong(DISPID id, long value) {

@@ -7,9 +7,11 @@
 
 #include "common/hid/hid_receive_loop.h"
 #include "testing/fakes/fake_hid.h"
+#include "testing/fakes/hid_reports.h"
 
 namespace {
 
+using fakes::UpcReport;
 using Problem = hid::ReceiveClient::Problem;
 
 class RecordingClient : public hid::ReceiveClient {
@@ -28,14 +30,6 @@ class RecordingClient : public hid::ReceiveClient {
   std::vector<std::pair<Problem, uint32_t>> problems;
   std::vector<std::string> labels;
 };
-
-std::vector<uint8_t> UpcReport(const std::string& digits) {
-  std::vector<uint8_t> report(65, 0);
-  report[1] = static_cast<uint8_t>(5 + digits.size());
-  std::copy(digits.begin(), digits.end(), report.begin() + 5);
-  report[5 + digits.size()] = 0x0D;
-  return report;
-}
 
 class HidLoopTest : public ::testing::Test {
  protected:

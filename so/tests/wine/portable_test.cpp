@@ -1,42 +1,26 @@
 // Portable (batch) scanners under Wine: the real TALSCAN.dll talking the
 // packet protocol with the simulator's portable scanner on a pty.
-#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
-
-#include <gtest/gtest.h>
-#include <windows.h>
+#include "testing/wine/simulated_device_test.h"
 
 #include <cstdio>
-
-#include "testing/standin/standin.h"
-#include "testing/wine/control_events.h"
-#include "testing/wine/wine_support.h"
 
 namespace {
 
 constexpr char kPort[] = "COM8";
 constexpr char kDevice[] = "BatchScanner";
 
-class PortableScanner : public ::testing::Test {
+class PortableScanner : public wine::SimulatedDeviceTest {
  protected:
+  PortableScanner() : SimulatedDeviceTest(kPort, kDevice) {}
+
   void SetUp() override {
-    ASSERT_TRUE(sim.Connected()) << "run under with_simulator.sh";
-    ASSERT_EQ(wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll"),
-              S_OK);
-    sim.OpenPort(kPort);
-    control = wine::Dispatch::Create(L"OPOS.Scanner");
-    ASSERT_TRUE(control);
-    events = std::make_unique<wine::ControlEvents>(control.get());
+    SimulatedDeviceTest::SetUp();
     // The application takes every label and asks for the next.
     events->OnEvent([this](wine::ControlEvent& event) {
       if (event.id == standin::kDataEvent) {
         control.PutBool(standin::kDataEventEnabled, true);
       }
     });
-  }
-  void TearDown() override {
-    control.CallLong(L"Close");
-    events.reset();
-    sim.ClosePort(kPort);
   }
 
   void OpenScanner(const std::string& type, int records,
@@ -49,14 +33,7 @@ class PortableScanner : public ::testing::Test {
     sim.Command("PORTABLE " + std::string(kPort) + " " +
                 std::to_string(records));
     ASSERT_EQ(control.CallLong(L"Open", {wine::Bstr(kDevice)}), 0);
-    ASSERT_EQ(control.CallLong(L"ClaimDevice", {wine::Long(0)}), 0);
-    control.PutBool(standin::kDeviceEnabled, true);
-    control.PutBool(standin::kDecodeData, true);
-    control.PutBool(standin::kDataEventEnabled, true);
-  }
-  long DirectIO(long command) {
-    return control.CallLong(L"DirectIO",
-                            {wine::Long(command), wine::Long(0), wine::Bstr("")});
+    ClaimAndEnable();
   }
   void Ready() { sim.Command("READY " + std::string(kPort)); }
   // Waits for the status update that ends an operation.
@@ -81,7 +58,6 @@ class PortableScanner : public ::testing::Test {
     }
     return found;
   }
-  long Get(DISPID id) { return control.GetLong(id); }
   std::string ScannerState() { return sim.Command("PSTATE " + std::string(kPort)); }
   static std::string Label(int i) {
     char text[16];
@@ -89,9 +65,6 @@ class PortableScanner : public ::testing::Test {
     return text;
   }
 
-  wine::SimulatorClient sim;
-  wine::Dispatch control;
-  std::unique_ptr<wine::ControlEvents> events;
 };
 
 TEST_F(PortableScanner, DownloadDeliversEveryRecordAsADataEvent) {

@@ -1,16 +1,9 @@
 // A fixed serial scanner under Wine: the real TALSCAN.dll opened through
 // the stand-in control object on a COM port whose other end the scanner
 // simulator plays.
-#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
-
-#include <gtest/gtest.h>
-#include <windows.h>
+#include "testing/wine/simulated_device_test.h"
 
 #include <functional>
-
-#include "testing/standin/standin.h"
-#include "testing/wine/control_events.h"
-#include "testing/wine/wine_support.h"
 
 namespace {
 
@@ -23,36 +16,10 @@ const char kNotSetUp[] =
     "seconds.\n\nIf this message shows up again after the next scan, please "
     "contact your system administrator.";
 
-class SerialScanner : public ::testing::Test {
+class SerialScanner : public wine::SimulatedDeviceTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(sim.Connected()) << "run under with_simulator.sh";
-    ASSERT_EQ(wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll"),
-              S_OK);
-    sim.OpenPort(kPort);
-    control = wine::Dispatch::Create(L"OPOS.Scanner");
-    ASSERT_TRUE(control);
-    events = std::make_unique<wine::ControlEvents>(control.get());
-  }
-  void TearDown() override {
-    control.CallLong(L"Close");
-    events.reset();
-    sim.ClosePort(kPort);
-  }
+  SerialScanner() : SimulatedDeviceTest(kPort, kDevice) {}
 
-  long OpenDevice(const std::string& type,
-                  const std::string& compatibility = "KORVA",
-                  DWORD debugLevel = 0) {
-    wine::WriteStandardEntry(kDevice, type, kPort, compatibility, debugLevel);
-    return control.CallLong(L"Open", {wine::Bstr(kDevice)});
-  }
-  void ClaimAndEnable(bool dataEvents = true) {
-    ASSERT_EQ(control.CallLong(L"ClaimDevice", {wine::Long(0)}), 0);
-    control.PutBool(standin::kDeviceEnabled, true);
-    control.PutBool(standin::kDecodeData, true);
-    control.PutBool(standin::kDataEventEnabled, dataEvents);
-  }
-  long Get(DISPID id) { return control.GetLong(id); }
   bool WaitForDataCount(long count) {
     return wine::PumpUntil([&] { return Get(standin::kDataCount) == count; },
                            5000);
@@ -74,18 +41,14 @@ class SerialScanner : public ::testing::Test {
         [&] { control.PutBool(standin::kDataEventEnabled, true); });
   }
   bool IsTrue(DISPID id) { return Get(id) != 0; }
-
-  wine::SimulatorClient sim;
-  wine::Dispatch control;
-  std::unique_ptr<wine::ControlEvents> events;
 };
 
 TEST_F(SerialScanner, PortIsSetUpAsTheScannerNeedsIt) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   EXPECT_EQ(sim.Settings(kPort),
             "speed=9600 csize=8 parity=none stopbits=2 crtscts=0");
   control.CallLong(L"Close");
-  ASSERT_EQ(OpenDevice("Portable Scanner M-40"), 0);
+  ASSERT_EQ(OpenEntry("Portable Scanner M-40"), 0);
   EXPECT_EQ(sim.Settings(kPort),
             "speed=2400 csize=8 parity=none stopbits=2 crtscts=0");
 }
@@ -108,7 +71,7 @@ TEST_F(SerialScanner, LabelsArriveInEachCompatibilityMode) {
        "400638133393125", 119},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(OpenDevice("Model 73 Series", c.mode), 0) << c.mode;
+    ASSERT_EQ(OpenEntry("Model 73 Series", c.mode), 0) << c.mode;
     ClaimAndEnable();
     const wine::ControlEvent event = Scan(std::string(c.scanned) + "\r\n");
     EXPECT_EQ(event.number, 1);
@@ -121,14 +84,14 @@ TEST_F(SerialScanner, LabelsArriveInEachCompatibilityMode) {
 }
 
 TEST_F(SerialScanner, EnablingWritesTheEnableAndDisableBytes) {
-  ASSERT_EQ(OpenDevice("Model 73 Series"), 0);
+  ASSERT_EQ(OpenEntry("Model 73 Series"), 0);
   control.PutBool(standin::kDeviceEnabled, true);
   control.PutBool(standin::kDeviceEnabled, false);
   EXPECT_EQ(sim.Written(kPort, 2000, 2), "\x0E\x0F");
 }
 
 TEST_F(SerialScanner, LabelsWaitWhileDataEventsAreDisabled) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable(false);
   sim.Feed(kPort, "A111111111111\r\nA222222222222\r\nA333333333333\r\n");
   ASSERT_TRUE(WaitForDataCount(3));
@@ -144,7 +107,7 @@ TEST_F(SerialScanner, LabelsWaitWhileDataEventsAreDisabled) {
 }
 
 TEST_F(SerialScanner, FrozenEventsHoldLabelsUntilThawed) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   control.PutBool(standin::kFreezeEvents, true);
   sim.Feed(kPort, "A111111111111\r\nA222222222222\r\n");
@@ -168,7 +131,7 @@ TEST_F(SerialScanner, FrozenEventsHoldLabelsUntilThawed) {
 }
 
 TEST_F(SerialScanner, DisabledDeviceDropsWhatItReads) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   control.PutBool(standin::kDeviceEnabled, false);
   sim.Feed(kPort, "A012345678905\r\n");
@@ -180,7 +143,7 @@ TEST_F(SerialScanner, DisabledDeviceDropsWhatItReads) {
 }
 
 TEST_F(SerialScanner, ClearInputDrainsThePortAndEmptiesTheQueue) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable(false);
   sim.Feed(kPort, "A111111111111\r\n");
   ASSERT_TRUE(WaitForDataCount(1));
@@ -197,7 +160,7 @@ TEST_F(SerialScanner, NotSetUpWarningComesBeforeTheProgrammingBytes) {
     wine::SimulatorClient peek;  // a second connection: this is another thread
     writtenBeforeAnswer = peek.Written(kPort, 300, 1);
   });
-  ASSERT_EQ(OpenDevice("Handheld"), 0);
+  ASSERT_EQ(OpenEntry("Handheld"), 0);
   ClaimAndEnable();
   sim.Answer(kPort, "\x04", "OK\r\n");
   sim.Feed(kPort, "X1234\r\n");
@@ -219,7 +182,7 @@ TEST_F(SerialScanner, NotSetUpWarningComesBeforeTheProgrammingBytes) {
 }
 
 TEST_F(SerialScanner, DirectIOProgramsTheScannerAndReportsItsReplies) {
-  ASSERT_EQ(OpenDevice("Handheld"), 0);
+  ASSERT_EQ(OpenEntry("Handheld"), 0);
   sim.Answer(kPort, "\x04", "OK\r\n");
   EXPECT_EQ(control.CallLong(L"DirectIO",
                              {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
@@ -236,7 +199,7 @@ TEST_F(SerialScanner, DirectIOProgramsTheScannerAndReportsItsReplies) {
       << "a refused first command ends the run";
   control.CallLong(L"Close");
 
-  ASSERT_EQ(OpenDevice("Model 73 Series"), 0);
+  ASSERT_EQ(OpenEntry("Model 73 Series"), 0);
   sim.Answer(kPort, "----", "\x06");
   sim.Answer(kPort, "IS01", "\x06");
   EXPECT_EQ(control.CallLong(L"DirectIO",
@@ -258,7 +221,7 @@ TEST_F(SerialScanner, MissingPortIsReportedWithTheSystemText) {
 }
 
 TEST_F(SerialScanner, ControlObjectReadsTheLabelInsideTheCallback) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   control.CallString(L"TakeCallbackLog");
   Scan("A012345678905\r\n");
@@ -269,7 +232,7 @@ TEST_F(SerialScanner, ControlObjectReadsTheLabelInsideTheCallback) {
 }
 
 TEST_F(SerialScanner, ApplicationMayCloseFromItsDataEventHandler) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   long closed = -1;
   events->OnEvent([&](wine::ControlEvent& event) {
@@ -281,18 +244,18 @@ TEST_F(SerialScanner, ApplicationMayCloseFromItsDataEventHandler) {
 }
 
 TEST_F(SerialScanner, CloseEndsTheReceiveThreadWithinItsBound) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   const ULONGLONG start = GetTickCount64();
   EXPECT_EQ(control.CallLong(L"Close"), 0);
   // The thread ends on its own within a pause and a read; the 5000 ms
   // bound would mean it had to be stopped by force.
   EXPECT_LT(GetTickCount64() - start, 5000u);
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0) << "the port is free";
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0) << "the port is free";
 }
 
 TEST_F(SerialScanner, PortThatVanishesLeavesTheDeviceClosable) {
-  ASSERT_EQ(OpenDevice("Omni-directional Laser"), 0);
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   sim.ClosePort(kPort);
   wine::PumpUntil([] { return false; }, 600);
