@@ -938,6 +938,45 @@ TEST_F(PortableReceiverTest, CheckByteBeyond128BytesAbandonsThePacket) {
   EXPECT_EQ(labels, (std::vector<std::string>{"E01234565"}));
 }
 
+// --- A new request or a stop in the middle of an operation ---------------
+
+TEST_F(PortableReceiverTest, RequestMadeDuringTheHeaderEventsReplacesTheDownload) {
+  state.PortableState = 1;
+  // The application asks for the status while the header is reported.
+  sink.onDirectIO = [this](long number, long&) {
+    if (number == 500) state.PortableState = 40;
+  };
+  Feed(kReady);
+  Feed(Header(1, "SCANNER1", "BATCH-01", 1));
+  Feed(Packet(2, B("A012345678905")));
+  Feed(kReady);
+  Run();
+  EXPECT_TRUE(labels.empty()) << "the replaced download takes no record";
+  EXPECT_EQ(stateAtStop, 41) << "the status request went out instead";
+  const Bytes statusRequest{0x82, 0x00, 0x53, 0x83, 0x52};
+  EXPECT_EQ(Written(), kDownloadRequest + Packet(1, {kAck}) + statusRequest);
+}
+
+TEST_F(PortableReceiverTest, StoppingInTheMiddleOfADownloadKeepsWhatCame) {
+  state.PortableState = 1;
+  Feed(kReady);
+  Feed(Header(1, "SCANNER1", "BATCH-01", 3));
+  Feed(Packet(2, B("A111111111111")));
+  Feed(Packet(3, B("A222222222222")));
+  Feed(Packet(4, B("A333333333333")));
+  onEvent = [this](const FiredEvent& event) {
+    if (event.kind == FiredEvent::kData && labels.size() == 2) {
+      state.ReceiveActive = false;  // the device is being closed
+    }
+  };
+  Run();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A111111111111", "A222222222222"}));
+  EXPECT_EQ(state.PortableState, 0) << "the loop ends the operation as it stops";
+  EXPECT_EQ(port.PendingInput(), 17u) << "the third record stays unread";
+  const std::vector<std::string> trace = Trace();
+  EXPECT_EQ(std::count(trace.begin(), trace.end(), "status 800"), 0);
+}
+
 // --- Waking an M-20 before each operation --------------------------------
 
 class PortableWakeTest : public ServiceTest {
