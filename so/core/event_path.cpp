@@ -31,7 +31,9 @@ void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool held = state_.DataEventEnabled == 0 ||
                       state_.FreezeEvents != 0 || state_.COEventsFrozen;
-    if (state_.ReceiveActive && held) {
+    // While a data event is being handled its label must stay what the
+    // handler reads: a label arriving meanwhile waits in the queue.
+    if (delivering_ || (state_.ReceiveActive && held)) {
       queue_.Push(bytes, length);  // a full queue drops the label
       return;
     }
@@ -39,20 +41,33 @@ void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
     state_.DataEventEnabled = 0;
     BuildScanData(bytes, static_cast<size_t>(length), CurrentSettings(), scan_);
     queue_.Clear();
+    delivering_ = true;
   }
-  sink_.FireSOData(kDataStatus);
+  FireDataEvents();
 }
 
 // The flag is stored and the queued label taken in one step, so that the
 // receive thread never sees data events enabled while older labels wait.
+// During a data event the label is taken when that event's handler has
+// returned.
 void EventPath::DeliverQueuedLabel(std::atomic<long>& flag, long value) {
-  bool taken = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     flag = value;
-    taken = TakeQueuedLabel();
+    if (delivering_ || !TakeQueuedLabel()) return;
   }
-  if (taken) sink_.FireSOData(kDataStatus);
+  FireDataEvents();
+}
+
+// One data event at a time: when its handler has returned, the next
+// queued label goes if the application asked for it meanwhile.
+void EventPath::FireDataEvents() {
+  for (;;) {
+    sink_.FireSOData(kDataStatus);
+    std::lock_guard<std::mutex> lock(mutex_);
+    delivering_ = false;
+    if (!TakeQueuedLabel()) return;
+  }
 }
 
 bool EventPath::TakeQueuedLabel() {
@@ -60,6 +75,7 @@ bool EventPath::TakeQueuedLabel() {
       queue_.Count() == 0) {
     return false;
   }
+  delivering_ = true;
   queue_.Pop(queuedLabel_);
   BuildScanData(queuedLabel_.Bytes, static_cast<size_t>(queuedLabel_.Length),
                 CurrentSettings(), scan_);

@@ -51,6 +51,7 @@ class EventPath {
   ScanDataSettings CurrentSettings() const;
   void DeliverQueuedLabel(std::atomic<long>& flag, long value);
   bool TakeQueuedLabel();
+  void FireDataEvents();
   void ClearScanData();
 
   ScannerState& state_;
@@ -60,4 +61,5 @@ class EventPath {
   Label queuedLabel_;  // working buffer of a label taken from the queue
   ScanResult scan_;
   std::atomic<bool> discardFrame_{false};
+  bool delivering_ = false;  // a data event's handler runs
 };

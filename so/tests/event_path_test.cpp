@@ -170,6 +170,20 @@ TEST_F(EventPathTest, ClearInputEmptiesQueueScanDataAndTheFrameInProgress) {
   EXPECT_FALSE(path.TakeFrameDiscardRequest()) << "asked once";
 }
 
+TEST_F(EventPathTest, LabelArrivingDuringADataEventWaitsForItsHandler) {
+  Arrive("A111111111111");
+  std::vector<std::string> seen;
+  sink.OnEvent([&](const fakes::FiredEvent&) {
+    // The next label comes in before the handler reads the first.
+    if (seen.empty()) Arrive("A222222222222");
+    seen.push_back(path.ScanData());
+  });
+  path.SetDataEventEnabled(1);
+  EXPECT_EQ(seen, (std::vector<std::string>{"A111111111111", "A222222222222"}))
+      << "each handler reads its own label, and the second still comes";
+  EXPECT_EQ(path.DataCount(), 0);
+}
+
 TEST_F(EventPathTest, HandlerMayCallBackIntoTheEventPath) {
   for (int i = 0; i < 5; ++i) Arrive("N" + std::to_string(i));
   std::vector<std::string> seen;
