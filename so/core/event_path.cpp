@@ -124,7 +124,6 @@ void EventPath::ClearInput() {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearScanData();
   queue_.Clear();
-  discardFrame_ = true;
 }
 
 void EventPath::Reset() {

@@ -34,8 +34,9 @@ class EventPath {
   std::string ScanData();
   std::string ScanDataLabel();
 
-  // Empties the scan data and the queue, and asks the receive thread to
-  // drop the frame it is assembling.
+  // Asks the receive thread to drop the frame it is assembling.
+  void RequestFrameDiscard() { discardFrame_ = true; }
+  // Empties the scan data and the queue.
   void ClearInput();
   // Empties the scan data and the queue (the device is closing).
   void Reset();

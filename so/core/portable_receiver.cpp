@@ -108,10 +108,6 @@ void PortableReceiver::TakeByte(uint8_t byte) {
   }
 }
 
-void PortableReceiver::TimeOut() {
-  packetState_ = kWaitStart;
-}
-
 uint8_t PortableReceiver::At(int offset) const {
   return offset < frame_.FrameLength ? frame_.FrameBuffer[offset] : 0;
 }

@@ -25,9 +25,9 @@ class PortableReceiver {
   void TakeByte(uint8_t byte);
 
   bool BetweenPackets() const { return packetState_ == kWaitStart; }
-  // The scanner fell silent in the middle of an operation: the packet
-  // being received is given up and the operation ends with status 900.
-  void TimeOut();
+  // Gives up the packet being received: the scanner fell silent, or bytes
+  // of it were dropped.
+  void AbandonPacket() { packetState_ = kWaitStart; }
 
  private:
   enum PacketState { kWaitStart, kInPacket, kWaitCheck };

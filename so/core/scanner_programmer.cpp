@@ -1,5 +1,6 @@
 #include "so/core/scanner_programmer.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,9 @@ constexpr uint8_t kAck = 0x06;
 // a pass ends after this many bytes (over a second of input at 9600 baud)
 // and the drain then reports that the port did not go quiet.
 constexpr int kDrainPassLimit = 1024;
+// A run waits this long for one in progress on the other thread: longer
+// than any run takes, and never for ever if a run was stopped by force.
+constexpr std::chrono::seconds kRunWaitLimit(15);
 
 const char* const kModel88Commands[] = {
     ">!IN",  ">5AD00", ">8AB0D0A", ">6AH01", ">BAH4D",
@@ -43,8 +47,11 @@ int ScannerProgrammer::ReadReply() {
   return port_.Read(reply_, sizeof reply_);
 }
 
+bool ScannerProgrammer::Stopping() const { return !state_.ReceiveActive; }
+
 bool ScannerProgrammer::ProgramScanner() {
-  std::lock_guard<std::mutex> run(runMutex_);
+  std::unique_lock<std::timed_mutex> run(runMutex_, kRunWaitLimit);
+  if (!run.owns_lock()) return false;
   PauseReceiveThread();
   const DeviceEntry& entry = state_.Entry;
   bool result = false;
@@ -67,7 +74,7 @@ bool ScannerProgrammer::ProgramScanner() {
     case kTypeModel88: {
       bool firstCommand = true;
       for (const char* command : kModel88Commands) {
-        SendUnchecked((std::string(command) + "\r\n").c_str());
+        if (!SendUnchecked((std::string(command) + "\r\n").c_str())) break;
         if (firstCommand) clock_.Sleep(3000);
         firstCommand = false;
       }
@@ -79,11 +86,18 @@ bool ScannerProgrammer::ProgramScanner() {
     default:
       break;
   }
+  if (Stopping()) {
+    // The device is closing: the run ends without its drain, so that the
+    // receive thread running it ends within the bound of Close.
+    state_.ProgrammingActive = false;
+    return false;
+  }
   DrainPortLocked();
   return result;
 }
 
 bool ScannerProgrammer::SendAndCheckOk(const char* command) {
+  if (Stopping()) return false;
   for (const char* p = command; *p; ++p) {
     const uint8_t byte = static_cast<uint8_t>(*p);
     port_.Write(&byte, 1);
@@ -95,7 +109,7 @@ bool ScannerProgrammer::SendAndCheckOk(const char* command) {
 }
 
 bool ScannerProgrammer::SendWithRetry(const char* command) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  for (int attempt = 0; attempt < 2 && !Stopping(); ++attempt) {
     for (const char* p = command; *p; ++p) {
       const uint8_t byte = static_cast<uint8_t>(*p);
       if (port_.Write(&byte, 1) != 1) return false;
@@ -109,7 +123,9 @@ bool ScannerProgrammer::SendWithRetry(const char* command) {
   return false;
 }
 
+// False, sending nothing, once the device is closing.
 bool ScannerProgrammer::SendUnchecked(const char* command) {
+  if (Stopping()) return false;
   for (const char* p = command; *p; ++p) {
     const uint8_t byte = static_cast<uint8_t>(*p);
     port_.Write(&byte, 1);
@@ -119,7 +135,8 @@ bool ScannerProgrammer::SendUnchecked(const char* command) {
 }
 
 bool ScannerProgrammer::DrainPort() {
-  std::lock_guard<std::mutex> run(runMutex_);
+  std::unique_lock<std::timed_mutex> run(runMutex_, kRunWaitLimit);
+  if (!run.owns_lock()) return false;
   PauseReceiveThread();
   return DrainPortLocked();
 }

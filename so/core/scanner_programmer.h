@@ -15,7 +15,8 @@ class ScannerProgrammer {
   ScannerProgrammer(SerialPort& port, Clock& clock, ScannerState& state);
 
   // Runs the sequence of the entry's scanner type; true only when every
-  // reply the sequence reads was accepted.
+  // reply the sequence reads was accepted. A run stops early, false, when
+  // the device is being closed.
   bool ProgramScanner();
 
   // Discards pending input; true when the port was quiet at the end.
@@ -32,6 +33,7 @@ class ScannerProgrammer {
   bool SendWithRetry(const char* command);
   bool SendUnchecked(const char* command);
   bool DrainPortLocked();
+  bool Stopping() const;
   void PauseReceiveThread();
   int ReadReply();
 
@@ -40,7 +42,7 @@ class ScannerProgrammer {
   ScannerState& state_;
   // One run at a time: the caller's thread (DirectIO, ClearInput) and the
   // receive thread (a scanner found not set up) may both start one.
-  std::mutex runMutex_;
+  std::timed_mutex runMutex_;
   std::mutex readGate_;
   uint8_t reply_[16] = {};
 };

@@ -32,7 +32,10 @@ ScannerService::~ScannerService() {
 // A receive thread that ended by itself (a USB read error) no longer
 // counts: the device may be searched for and opened again.
 bool ScannerService::HasReceiveThread() const {
-  return receiveThread_ != nullptr && !receiveThread_->WaitForExit(0);
+  auto running = [](const std::unique_ptr<RunningThread>& thread) {
+    return thread != nullptr && !thread->WaitForExit(0);
+  };
+  return running(receiveThread_) || running(finishingThread_);
 }
 
 long ScannerService::Record(long result) {
@@ -91,6 +94,7 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
   }
   if (!OpenSerialPort(platform_.serial, entry, failure)) return false;
   state_.ReceiveActive = true;
+  state_.ProgrammingActive = false;
   state_.PortableState = 0;
   uint32_t error = 0;
   const bool started = StartReceiveThread(
@@ -140,6 +144,7 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& /*entry*/,
 
 bool ScannerService::StartReceiveThread(std::function<void()> body,
                                         uint32_t& error) {
+  finishingThread_.reset();  // it has ended: no thread may run beside it
   receiveThread_ = platform_.threads.Start(std::move(body), error);
   return receiveThread_ != nullptr;
 }
@@ -148,9 +153,11 @@ void ScannerService::StopReceiveThread(uint32_t boundMs) {
   if (!receiveThread_) return;
   // Close called from an event handler on the receive thread itself: the
   // thread sees ReceiveActive cleared and ends when the handler returns.
-  if (!receiveThread_->IsCurrent() && !receiveThread_->WaitForExit(boundMs)) {
-    receiveThread_->Terminate();
+  if (receiveThread_->IsCurrent()) {
+    finishingThread_ = std::move(receiveThread_);
+    return;
   }
+  if (!receiveThread_->WaitForExit(boundMs)) receiveThread_->Terminate();
   receiveThread_.reset();
 }
 
@@ -208,6 +215,9 @@ long ScannerService::COFreezeEvents(bool freeze) {
 long ScannerService::ClearInput() {
   if (state_.State == opos::kStateClosed) return Record(opos::kClosed);
   if (state_.Claimed == 0) return Record(opos::kNotClaimed);
+  // Asked before the drain hands the port back, so that no byte read after
+  // it is joined to one read before.
+  events_.RequestFrameDiscard();
   // A USB scanner has no port to drain: its input is what is held here.
   if (state_.Entry.ScannerType != kTypeUsb && !programmer_.DrainPort()) {
     return Record(opos::kFailure);

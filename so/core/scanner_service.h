@@ -58,4 +58,7 @@ class ScannerService {
   ScannerProgrammer programmer_;
   UsbTransport usb_;
   std::unique_ptr<RunningThread> receiveThread_;
+  // A receive thread told to stop from its own event handler: it still
+  // runs until the handler returns, and no other may start before.
+  std::unique_ptr<RunningThread> finishingThread_;
 };

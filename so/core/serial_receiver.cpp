@@ -56,8 +56,13 @@ void SerialReceiver::ReadUntilIdle() {
     if (count < 0) return;  // programming holds the port
     if (count == 1) {
       idleCount_ = 0;
+      // A byte dropped while the device is disabled breaks the label or
+      // packet under way: what came before it must not be joined to what
+      // comes after.
+      if (state_.DeviceEnabled == 0 || events_.TakeFrameDiscardRequest()) {
+        DropFrame();
+      }
       if (state_.DeviceEnabled == 0) continue;
-      if (events_.TakeFrameDiscardRequest()) frame_.ResetFrame();
       if (portableType_) {
         portable_.TakeByte(byte);
       } else {
@@ -92,10 +97,15 @@ void SerialReceiver::TakeFixedByte(uint8_t byte) {
   }
 }
 
+void SerialReceiver::DropFrame() {
+  frame_.ResetFrame();
+  portable_.AbandonPacket();
+}
+
 // True when the port should be read again at once, without the pause.
 bool SerialReceiver::IdleStep() {
   if (state_.DeviceEnabled == 0) return false;
-  if (events_.TakeFrameDiscardRequest()) frame_.ResetFrame();
+  if (events_.TakeFrameDiscardRequest()) DropFrame();
   // One or two stray bytes followed by silence are noise.
   if (frame_.FrameLength == 1 || frame_.FrameLength == 2) {
     frame_.ResetFrame();
@@ -126,7 +136,7 @@ bool SerialReceiver::PortableIdleStep() {
                                  operation == 11 || operation == 21 ||
                                  operation == 31 || operation == 41;
   if (idleCount_ > kIdleLimit && waitingForScanner) {
-    portable_.TimeOut();
+    portable_.AbandonPacket();
     if (state_.PortableState.compare_exchange_strong(operation, 0)) {
       sink_.FireSOStatusUpdate(kScannerSilent);
     }

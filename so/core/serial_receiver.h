@@ -30,6 +30,7 @@ class SerialReceiver {
   void TakeFixedByte(uint8_t byte);
   bool IdleStep();
   bool PortableIdleStep();
+  void DropFrame();
 
   ScannerState& state_;
   SerialPort& port_;

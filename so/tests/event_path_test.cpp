@@ -157,7 +157,7 @@ TEST_F(EventPathTest, ClosingDeviceDeliversInsteadOfQueueing) {
   EXPECT_EQ(path.DataCount(), 0);
 }
 
-TEST_F(EventPathTest, ClearInputEmptiesQueueScanDataAndTheFrameInProgress) {
+TEST_F(EventPathTest, ClearInputEmptiesQueueAndScanData) {
   state.DataEventEnabled = 1;
   Arrive("A111111111111");
   Arrive("A222222222222");
@@ -166,6 +166,11 @@ TEST_F(EventPathTest, ClearInputEmptiesQueueScanDataAndTheFrameInProgress) {
   EXPECT_EQ(path.ScanData(), "");
   EXPECT_EQ(path.ScanDataLabel(), "");
   EXPECT_EQ(path.ScanDataType(), 101) << "ClearInput keeps the type";
+}
+
+TEST_F(EventPathTest, FrameDiscardIsTakenOnce) {
+  EXPECT_FALSE(path.TakeFrameDiscardRequest());
+  path.RequestFrameDiscard();
   EXPECT_TRUE(path.TakeFrameDiscardRequest());
   EXPECT_FALSE(path.TakeFrameDiscardRequest()) << "asked once";
 }

@@ -14,6 +14,7 @@ class ProgrammerTest : public ::testing::Test {
  protected:
   ProgrammerTest() : port(clock), programmer(port, clock, state) {
     port.Open("COM1");
+    state.ReceiveActive = true;  // an open device
   }
 
   // Answers each command (its last byte is `end`) with the next reply.
@@ -77,6 +78,7 @@ TEST_F(ProgrammerTest, OkRuleCountsTheReplyBytes) {
     fakes::ScriptedSerialPort casePort(caseClock);
     casePort.Open("COM1");
     ScannerState caseState;
+    caseState.ReceiveActive = true;
     ScannerProgrammer caseProgrammer(casePort, caseClock, caseState);
     casePort.OnWrite([&](uint8_t byte) {
       if (byte == 0x04) {
@@ -151,6 +153,7 @@ TEST_F(ProgrammerTest, Model88SendsFifteenLinesAndNeverConfirms) {
     fakes::ScriptedSerialPort runPort(runClock);
     runPort.Open("COM1");
     ScannerState runState;
+    runState.ReceiveActive = true;
     runState.Entry.ScannerType = kTypeModel88;
     runState.Entry.AutoScan = autoScan;
     ScannerProgrammer runProgrammer(runPort, runClock, runState);
@@ -198,6 +201,16 @@ TEST_F(ProgrammerTest, DrainReportsAByteInItsLastRead) {
 TEST_F(ProgrammerTest, DrainOfAClosedPortIsNotQuiet) {
   port.Close();
   EXPECT_FALSE(programmer.DrainPort()) << "the last read failed";
+}
+
+TEST_F(ProgrammerTest, RunStopsWhenTheDeviceIsClosing) {
+  state.Entry.ScannerType = kTypeModel88;
+  // Close clears ReceiveActive while the run waits after its first line.
+  clock.OnSleep([this](uint32_t) { state.ReceiveActive = false; });
+  EXPECT_FALSE(programmer.ProgramScanner());
+  EXPECT_EQ(port.WrittenText(), ">!IN\r\n") << "no further line is sent";
+  EXPECT_FALSE(state.ProgrammingActive) << "the port is handed back";
+  EXPECT_LT(clock.NowMs(), 5000u) << "within the bound Close waits";
 }
 
 TEST_F(ProgrammerTest, WritePortByteIgnoresTheOutcome) {

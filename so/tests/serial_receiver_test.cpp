@@ -175,6 +175,29 @@ TEST_F(SerialReceiverTest, TenSilentReadsStillKeepThePartialFrame) {
   EXPECT_EQ(labels, (std::vector<std::string>{"A123456789012"}));
 }
 
+TEST_F(SerialReceiverTest, DisablingInTheMiddleOfALabelDropsItsStart) {
+  port.Feed("A0123");
+  port.Silence();
+  int idle = 0;
+  port.OnIdleRead([&](int) {
+    switch (++idle) {
+      case 1:  // disabled: the rest of that label is read and dropped
+        state.DeviceEnabled = 0;
+        port.Feed("4567\r\n");
+        break;
+      case 2:
+        state.DeviceEnabled = 1;
+        port.Feed("A999999999999\r\n");
+        break;
+      default:
+        if (idle > 5) state.ReceiveActive = false;
+    }
+  });
+  receiver.Run();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A999999999999"}));
+  EXPECT_TRUE(notifier.Boxes().empty());
+}
+
 TEST_F(SerialReceiverTest, DisabledDeviceReadsAndDropsEverything) {
   state.DeviceEnabled = 0;
   port.Feed("A012345678905\n\n\n");
@@ -217,7 +240,7 @@ TEST_F(SerialReceiverTest, ClearInputDropsTheFrameBeingAssembled) {
   int pauses = 0;
   // The second pause comes after the partial frame fell silent.
   clock.OnSleep([&](uint32_t) {
-    if (++pauses == 2) events.ClearInput();
+    if (++pauses == 2) events.RequestFrameDiscard();
   });
   RunUntilSilent();
   EXPECT_EQ(labels, (std::vector<std::string>{"E1234565"}));

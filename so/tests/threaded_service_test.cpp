@@ -86,6 +86,26 @@ TEST_F(ThreadedServiceTest, CloseFromInsideTheDataEventDoesNotWaitForItself) {
   EXPECT_EQ(threads.Terminated(), 0);
 }
 
+TEST_F(ThreadedServiceTest, ReopeningInsideTheHandlerWaitsForTheOldThread) {
+  OpenEnabled();
+  std::atomic<long> reopened{-1};
+  events.OnEvent([&](const fakes::FiredEvent&) {
+    if (reopened != -1) return;
+    service.Close();
+    // The old receive thread runs this handler: a new one may not start
+    // beside it on the same port.
+    reopened = Open("Till");
+  });
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("A012345678905\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return reopened != -1; }));
+  EXPECT_EQ(reopened, opos::kFailure);
+  EXPECT_EQ(threads.Started(), 1);
+  // Once that thread has ended the device opens again.
+  ASSERT_TRUE(WaitUntil([&] { return Open("Till") == opos::kSuccess; }));
+  EXPECT_EQ(threads.Started(), 2);
+}
+
 TEST_F(ThreadedServiceTest, CloseInTheMiddleOfALabelEndsTheThread) {
   OpenEnabled();
   service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
