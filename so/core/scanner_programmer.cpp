@@ -14,7 +14,7 @@ constexpr uint8_t kAck = 0x06;
 // and the drain then reports that the port did not go quiet.
 constexpr int kDrainPassLimit = 1024;
 // A run waits this long for one in progress on the other thread: longer
-// than any run takes, and never for ever if a run was stopped by force.
+// than any run takes.
 constexpr std::chrono::seconds kRunWaitLimit(15);
 
 const char* const kModel88Commands[] = {
@@ -31,6 +31,35 @@ bool IsOkReply(const uint8_t* reply, int count) {
 }
 
 }  // namespace
+
+bool ScannerProgrammer::RunSlot::Take() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!freed_.wait_for(lock, kRunWaitLimit, [this] { return !taken_; })) {
+    return false;
+  }
+  taken_ = true;
+  return true;
+}
+
+void ScannerProgrammer::RunSlot::Give() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  taken_ = false;
+  freed_.notify_one();
+}
+
+// The slot for the length of one run.
+class ScannerProgrammer::RunTurn {
+ public:
+  explicit RunTurn(RunSlot& slot) : slot_(slot), taken_(slot.Take()) {}
+  ~RunTurn() {
+    if (taken_) slot_.Give();
+  }
+  bool Taken() const { return taken_; }
+
+ private:
+  RunSlot& slot_;
+  const bool taken_;
+};
 
 ScannerProgrammer::ScannerProgrammer(SerialPort& port, Clock& clock,
                                      ScannerState& state)
@@ -50,8 +79,8 @@ int ScannerProgrammer::ReadReply() {
 bool ScannerProgrammer::Stopping() const { return !state_.ReceiveActive; }
 
 bool ScannerProgrammer::ProgramScanner() {
-  std::unique_lock<std::timed_mutex> run(runMutex_, kRunWaitLimit);
-  if (!run.owns_lock()) return false;
+  RunTurn turn(runSlot_);
+  if (!turn.Taken()) return false;
   PauseReceiveThread();
   const DeviceEntry& entry = state_.Entry;
   bool result = false;
@@ -135,8 +164,8 @@ bool ScannerProgrammer::SendUnchecked(const char* command) {
 }
 
 bool ScannerProgrammer::DrainPort() {
-  std::unique_lock<std::timed_mutex> run(runMutex_, kRunWaitLimit);
-  if (!run.owns_lock()) return false;
+  RunTurn turn(runSlot_);
+  if (!turn.Taken()) return false;
   PauseReceiveThread();
   return DrainPortLocked();
 }

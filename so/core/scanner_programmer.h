@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 
 #include "so/core/clock.h"
@@ -41,8 +42,21 @@ class ScannerProgrammer {
   Clock& clock_;
   ScannerState& state_;
   // One run at a time: the caller's thread (DirectIO, ClearInput) and the
-  // receive thread (a scanner found not set up) may both start one.
-  std::timed_mutex runMutex_;
+  // receive thread (a scanner found not set up) may both start one. A run
+  // waits a bounded time for the other, never for ever, as one stopped by
+  // force would never let go.
+  class RunSlot {
+   public:
+    bool Take();
+    void Give();
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    bool taken_ = false;
+  };
+  class RunTurn;
+  RunSlot runSlot_;
   std::mutex readGate_;
   uint8_t reply_[16] = {};
 };
