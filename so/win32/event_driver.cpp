@@ -1,30 +1,44 @@
 #include "so/win32/event_driver.h"
 
+#include <utility>
+
 #include "common/com/automation.h"
 
-void EventDriver::Attach(IDispatch* control) {
+EventDriver::Attachment EventDriver::Attach(IDispatch* control,
+                                            const void* owner) {
   static const wchar_t* const kNames[kCallbackCount] = {
       L"SOData", L"SODirectIO", L"SOError", L"SOOutputComplete",
       L"SOStatusUpdate"};
-  DISPID ids[kCallbackCount];
-  for (int i = 0; i < kCallbackCount; ++i) {
-    ids[i] = DISPID_UNKNOWN;
-    if (control == nullptr) continue;
+  Attachment attachment;
+  attachment.control = control;
+  attachment.owner = owner;
+  for (int i = 0; i < kCallbackCount && control != nullptr; ++i) {
     LPOLESTR name = const_cast<LPOLESTR>(kNames[i]);
     if (FAILED(control->GetIDsOfNames(IID_NULL, &name, 1,
-                                      GetUserDefaultLCID(), &ids[i]))) {
-      ids[i] = DISPID_UNKNOWN;
+                                      GetUserDefaultLCID(),
+                                      &attachment.ids[i]))) {
+      attachment.ids[i] = DISPID_UNKNOWN;
     }
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  control_ = control;
-  for (int i = 0; i < kCallbackCount; ++i) ids_[i] = ids[i];
+  std::swap(current_, attachment);
+  return attachment;
+}
+
+void EventDriver::Restore(const Attachment& attachment) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  current_ = attachment;
+}
+
+void EventDriver::Detach(const void* owner) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (current_.owner == owner) current_ = Attachment();
 }
 
 IDispatch* EventDriver::Target(Callback callback, DISPID& id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  id = ids_[callback];
-  return id == DISPID_UNKNOWN ? nullptr : control_;
+  id = current_.ids[callback];
+  return id == DISPID_UNKNOWN ? nullptr : current_.control;
 }
 
 // A callback the control object rejects is ignored: it must not end the

@@ -13,10 +13,26 @@
 
 class EventDriver : public EventSink {
  public:
+  // Who the callbacks go to: the control object, the identifiers of the
+  // five callbacks on it, and the service object that attached it.
+  struct Attachment {
+    IDispatch* control = nullptr;
+    DISPID ids[5] = {DISPID_UNKNOWN, DISPID_UNKNOWN, DISPID_UNKNOWN,
+                     DISPID_UNKNOWN, DISPID_UNKNOWN};
+    const void* owner = nullptr;
+  };
+
   // Keeps the pointer and resolves "SOData", "SODirectIO", "SOError",
   // "SOOutputComplete" and "SOStatusUpdate" on it; a name the control
   // object does not know stays DISPID_UNKNOWN and is never called.
-  void Attach(IDispatch* control);
+  // Returns the attachment it replaced.
+  Attachment Attach(IDispatch* control, const void* owner);
+  // Puts back an attachment, when the opening that replaced it failed
+  // while another opening was in force.
+  void Restore(const Attachment& attachment);
+  // The service object that attached the control object is gone: no
+  // callback may reach a control object that may be gone too.
+  void Detach(const void* owner);
 
   void FireSOData(long status) override;
   void FireSODirectIO(long eventNumber, long& data,
@@ -30,8 +46,5 @@ class EventDriver : public EventSink {
   IDispatch* Target(Callback callback, DISPID& id);
 
   std::mutex mutex_;
-  IDispatch* control_ = nullptr;
-  DISPID ids_[kCallbackCount] = {DISPID_UNKNOWN, DISPID_UNKNOWN,
-                                 DISPID_UNKNOWN, DISPID_UNKNOWN,
-                                 DISPID_UNKNOWN};
+  Attachment current_;
 };

@@ -72,7 +72,10 @@ HRESULT SetString(VARIANT* result, const std::string& text) {
 
 ScannerSO::ScannerSO() { module::AddObject(); }
 
-ScannerSO::~ScannerSO() { module::RemoveObject(); }
+ScannerSO::~ScannerSO() {
+  module::Events().Detach(this);
+  module::RemoveObject();
+}
 
 HRESULT ScannerSO::QueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -183,8 +186,14 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
       if (hr == S_OK) hr = args.String(1, text2);
       if (hr == S_OK) hr = args.Dispatch(2, control);
       if (hr == S_OK) {
-        module::Events().Attach(control);
-        SetLong(result, service.OpenService(text, text2));
+        const EventDriver::Attachment previous =
+            module::Events().Attach(control, this);
+        const long opened = service.OpenService(text, text2);
+        // A failed opening beside one in force leaves that one's callbacks.
+        if (opened != 0 && service.HasReceiveThread()) {
+          module::Events().Restore(previous);
+        }
+        SetLong(result, opened);
       }
       break;
     case kRelease:

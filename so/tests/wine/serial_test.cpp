@@ -231,6 +231,18 @@ TEST_F(SerialScanner, ControlObjectReadsTheLabelInsideTheCallback) {
             "SOData 1 [A012345678905] 101 (other thread)\n");
 }
 
+TEST_F(SerialScanner, SecondControlObjectThatFailsToOpenTakesNoEvents) {
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  {
+    wine::Dispatch other = wine::Dispatch::Create(L"OPOS.Scanner");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other.CallLong(L"Open", {wine::Bstr(kDevice)}), 111)
+        << "the port is the first opening's";
+  }  // released: its pointer must not be called back
+  EXPECT_EQ(Scan("A012345678905\r\n").scanData, "A012345678905");
+}
+
 TEST_F(SerialScanner, ApplicationMayCloseFromItsDataEventHandler) {
   ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
