@@ -85,6 +85,7 @@ class Bridge::Client : public hid::ReceiveClient {
 Bridge::~Bridge() { Close(); }
 
 bool Bridge::OpenHID() {
+  std::lock_guard<std::mutex> lifecycle(lifecycle_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pendingLength_ = 0;  // a label not yet taken is dropped
@@ -92,7 +93,6 @@ bool Bridge::OpenHID() {
   }
   // A thread left from a device that was lost ends before a new search.
   StopThread();
-  if (!event_) event_ = platform_.CreateLabelEvent();
   PrintingReporter reporter(platform_);
   uint32_t error = 0;
   std::shared_ptr<hid::Device> device =
@@ -131,7 +131,7 @@ void Bridge::Receive() {
 }
 
 int Bridge::GetUsbData(uint8_t* array, int length) {
-  if (length < kLabelArraySize || !event_) {
+  if (length < kLabelArraySize) {
     if (length > 0) array[0] = 0;
     return 0;
   }
@@ -184,6 +184,7 @@ void Bridge::StopThread() {
 // slice, rather than being stopped by force; a waiting GetUsbData is let
 // go instead of waiting for ever.
 int Bridge::Close() {
+  std::lock_guard<std::mutex> lifecycle(lifecycle_);
   StopThread();
   std::shared_ptr<hid::Device> device;
   {
@@ -191,7 +192,7 @@ int Bridge::Close() {
     device.swap(device_);
   }
   if (device) device->Close();
-  if (event_) event_->Set();
+  event_->Set();
   return -1;
 }
 

@@ -20,7 +20,8 @@ namespace jposusb {
 constexpr int kLabelArraySize = 1 + hid::kMaxReportLabel;
 constexpr int kOutputArraySize = hid::kOutputReportSize;
 
-// An auto-reset event: Set wakes one Wait, or the next one.
+// An auto-reset event: Set wakes one Wait, or the next one. A Wait may
+// also return without a Set; its caller looks again.
 class LabelEvent {
  public:
   virtual ~LabelEvent() = default;
@@ -42,7 +43,8 @@ class Platform {
 
 class Bridge {
  public:
-  explicit Bridge(Platform& platform) : platform_(platform) {}
+  explicit Bridge(Platform& platform)
+      : platform_(platform), event_(platform.CreateLabelEvent()) {}
   ~Bridge();
 
   bool OpenHID();
@@ -63,9 +65,12 @@ class Bridge {
   void StopThread();
 
   Platform& platform_;
+  // Serialises OpenHID and Close, which Java threads may call at once.
+  std::mutex lifecycle_;
+  // Guards the device and the mailbox.
   std::mutex mutex_;
   std::shared_ptr<hid::Device> device_;
-  std::unique_ptr<LabelEvent> event_;
+  const std::unique_ptr<LabelEvent> event_;
   std::thread thread_;
   // Set while the receive thread reads; cleared by Close and when the
   // thread ends by itself, which also lets a waiting GetUsbData go.

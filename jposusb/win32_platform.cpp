@@ -11,6 +11,8 @@ namespace jposusb {
 
 namespace {
 
+constexpr DWORD kSliceMs = 100;
+
 class NamedEvent : public LabelEvent {
  public:
   NamedEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, "KorvaJposUsbEvent")) {}
@@ -20,11 +22,14 @@ class NamedEvent : public LabelEvent {
   void Set() override {
     if (event_ != nullptr) SetEvent(event_);
   }
+  // In slices: the name is shared by every process that loaded the
+  // library, and another may take a signal meant for this one. The
+  // mailbox is looked at again after each slice.
   void Wait() override {
     if (event_ != nullptr) {
-      WaitForSingleObject(event_, INFINITE);
+      WaitForSingleObject(event_, kSliceMs);
     } else {
-      ::Sleep(50);  // no event: look at the mailbox again in a while
+      ::Sleep(kSliceMs);
     }
   }
 

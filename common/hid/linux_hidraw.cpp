@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 
@@ -91,16 +92,21 @@ class HidrawDevice : public Device {
 
   void CancelRead() override {}
 
+  // Under the lock that Close takes, so that a descriptor is never used
+  // after it was closed by the other thread (or reused for another file).
   uint32_t WriteReport(const uint8_t* report, int size) override {
-    const int fd = write_;
-    if (fd < 0) return 0;
+    std::lock_guard<std::mutex> lock(descriptors_);
+    if (write_ < 0) return 0;
     // The first byte is the report number, 0 without numbered reports, as
     // on Windows.
-    if (write(fd, report, static_cast<size_t>(size)) < 0) return Error(errno);
+    if (write(write_, report, static_cast<size_t>(size)) < 0) {
+      return Error(errno);
+    }
     return 0;
   }
 
   void Close() override {
+    std::lock_guard<std::mutex> lock(descriptors_);
     const int read = read_.exchange(-1);
     const int write = write_.exchange(-1);
     if (read >= 0) close(read);
@@ -133,6 +139,7 @@ class HidrawDevice : public Device {
     return true;
   }
 
+  std::mutex descriptors_;
   std::atomic<int> read_;
   std::atomic<int> write_;
   std::string name_;

@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 namespace hid {
@@ -70,19 +71,29 @@ class Win32Device : public Device {
     return false;
   }
 
-  void CancelRead() override { CancelIo(read_); }
+  // The cancelled read is waited for: until it has completed the system
+  // may still write to the report buffer and the OVERLAPPED record.
+  void CancelRead() override {
+    CancelIo(read_);
+    DWORD ignored = 0;
+    GetOverlappedResult(read_, &overlapped_, &ignored, TRUE);
+  }
 
+  // Under the lock that Close takes, so that a handle is never used after
+  // it was closed by the other thread (or reused for another file).
   uint32_t WriteReport(const uint8_t* report, int size) override {
-    HANDLE write = write_;
-    if (write == INVALID_HANDLE_VALUE) return 0;
+    std::lock_guard<std::mutex> lock(handles_);
+    if (write_ == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;
-    if (!WriteFile(write, report, static_cast<DWORD>(size), &written, nullptr)) {
+    if (!WriteFile(write_, report, static_cast<DWORD>(size), &written,
+                   nullptr)) {
       return GetLastError();
     }
     return 0;
   }
 
   void Close() override {
+    std::lock_guard<std::mutex> lock(handles_);
     CloseValid(read_.exchange(INVALID_HANDLE_VALUE));
     CloseValid(write_.exchange(INVALID_HANDLE_VALUE));
   }
@@ -91,6 +102,7 @@ class Win32Device : public Device {
   HANDLE ReadHandle() const { return read_; }
 
  private:
+  std::mutex handles_;
   std::atomic<HANDLE> read_;
   std::atomic<HANDLE> write_;
   HANDLE event_;
