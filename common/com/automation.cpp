@@ -95,6 +95,15 @@ HRESULT Arguments::Dispatch(UINT position, IDispatch*& value) {
   VARIANT* source = At(position);
   argError_ = params_->cArgs - 1 - position;
   value = nullptr;
+  // One level of reference, as automation callers pass it; a reference
+  // to a reference is refused rather than followed.
+  if (V_VT(source) == (VT_VARIANT | VT_BYREF)) {
+    source = V_VARIANTREF(source);
+    if (source == nullptr || (V_VT(source) & VT_BYREF)) {
+      return DISP_E_TYPEMISMATCH;
+    }
+  }
+  IUnknown* unknown = nullptr;
   switch (V_VT(source)) {
     case VT_EMPTY:
     case VT_NULL:
@@ -106,32 +115,26 @@ HRESULT Arguments::Dispatch(UINT position, IDispatch*& value) {
       value = V_DISPATCHREF(source) ? *V_DISPATCHREF(source) : nullptr;
       return S_OK;
     case VT_UNKNOWN:
-    case VT_UNKNOWN | VT_BYREF: {
-      IUnknown* unknown = V_VT(source) == VT_UNKNOWN
-                              ? V_UNKNOWN(source)
-                              : (V_UNKNOWNREF(source) ? *V_UNKNOWNREF(source)
-                                                      : nullptr);
-      if (unknown == nullptr) return S_OK;
-      IDispatch* dispatch = nullptr;
-      if (FAILED(unknown->QueryInterface(IID_IDispatch,
-                                         reinterpret_cast<void**>(&dispatch)))) {
-        return DISP_E_TYPEMISMATCH;
-      }
-      // The caller keeps its own reference for as long as we use it.
-      dispatch->Release();
-      value = dispatch;
-      return S_OK;
-    }
-    case VT_VARIANT | VT_BYREF:
-      if (V_VARIANTREF(source) == nullptr) return DISP_E_TYPEMISMATCH;
-      {
-        DISPPARAMS inner = {V_VARIANTREF(source), nullptr, 1, 0};
-        Arguments nested(&inner);
-        return nested.Dispatch(0, value);
-      }
+      unknown = V_UNKNOWN(source);
+      break;
+    case VT_UNKNOWN | VT_BYREF:
+      unknown = V_UNKNOWNREF(source) ? *V_UNKNOWNREF(source) : nullptr;
+      break;
     default:
       return DISP_E_TYPEMISMATCH;
   }
+  if (unknown == nullptr) return S_OK;
+  IDispatch* dispatch = nullptr;
+  if (FAILED(unknown->QueryInterface(IID_IDispatch,
+                                     reinterpret_cast<void**>(&dispatch)))) {
+    return DISP_E_TYPEMISMATCH;
+  }
+  // The pointer is used without a reference of its own, which is safe
+  // while it is the caller's own interface. An interface the object made
+  // for this query alone keeps the reference, or it would be gone at once.
+  if (dispatch == unknown) dispatch->Release();
+  value = dispatch;
+  return S_OK;
 }
 
 HRESULT Call(IDispatch* target, DISPID id, WORD flags,

@@ -256,6 +256,32 @@ TEST_F(ServiceObject, ArgumentsAreCoercedAsAutomationCallersSendThem) {
   EXPECT_EQ(so.Invoke(5, DISPATCH_METHOD, {}), S_OK);
 }
 
+TEST_F(ServiceObject, ControlObjectMayComeByReferenceButNotEndlessly) {
+  VARIANT control = wine::DispatchVariant(this->control.get());
+  VARIANT reference;
+  VariantInit(&reference);
+  V_VT(&reference) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&reference) = &control;
+  VARIANT result;
+  EXPECT_EQ(so.Invoke(8, DISPATCH_METHOD,
+                      {wine::Bstr("Scanner"), wine::Bstr("NoSuchDevice"),
+                       reference},
+                      &result),
+            S_OK);
+  EXPECT_EQ(V_I4(&result), 111);
+
+  VARIANT loop;
+  VariantInit(&loop);
+  V_VT(&loop) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&loop) = &loop;  // a reference to itself
+  UINT argError = 99;
+  EXPECT_EQ(so.Invoke(8, DISPATCH_METHOD,
+                      {wine::Bstr("Scanner"), wine::Bstr("NoSuchDevice"), loop},
+                      &result, &argError),
+            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(argError, 0u);
+}
+
 TEST_F(ServiceObject, DirectIOTakesItsReferenceArguments) {
   LONG data = 7;
   BSTR text = SysAllocString(L"in");
