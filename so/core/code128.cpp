@@ -14,13 +14,19 @@ constexpr uint8_t kFnc1 = 102;
 constexpr uint8_t kStartA = 103;
 constexpr uint8_t kStartC = 105;
 
-void Append(std::string& text, char c) {
-  if (text.size() < kMaxCode128Text) text.push_back(c);
+// The text being written and its length.
+struct Text {
+  char (&chars)[kMaxCode128Text + 1];
+  int length;
+};
+
+void Append(Text& text, char c) {
+  if (text.length < kMaxCode128Text) text.chars[text.length++] = c;
 }
 
 // A data value of a code set; a value outside the set's data produces
 // nothing.
-void AppendData(std::string& text, CodeSet set, uint8_t value) {
+void AppendData(Text& text, CodeSet set, uint8_t value) {
   switch (set) {
     case kSetA:
       if (value <= 63) Append(text, static_cast<char>(value + 0x20));
@@ -40,8 +46,11 @@ void AppendData(std::string& text, CodeSet set, uint8_t value) {
 
 }  // namespace
 
-void ExpandCode128(const uint8_t* values, int count, std::string& text) {
-  if (count <= 0 || values[0] < kStartA || values[0] > kStartC) return;
+int ExpandCode128(const uint8_t* values, int count,
+                  char (&chars)[kMaxCode128Text + 1]) {
+  Text text{chars, 0};
+  chars[0] = 0;
+  if (count <= 0 || values[0] < kStartA || values[0] > kStartC) return 0;
   CodeSet set = static_cast<CodeSet>(values[0] - kStartA);
   bool shifted = false;
   for (int i = 1; i < count; ++i) {
@@ -66,4 +75,6 @@ void ExpandCode128(const uint8_t* values, int count, std::string& text) {
       AppendData(text, active, value);
     }
   }
+  chars[text.length] = 0;
+  return text.length;
 }

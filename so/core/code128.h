@@ -4,12 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // At most this many characters come out: 127 values in code set C.
-constexpr size_t kMaxCode128Text = 255;
+constexpr int kMaxCode128Text = 255;
 
-// Appends to `text` what `count` symbol values encode, starting with their
-// start code (103, 104 or 105 for code set A, B or C). Nothing is appended
-// for a count of 0 or less or another first value.
-void ExpandCode128(const uint8_t* values, int count, std::string& text);
+// Writes what `count` symbol values encode, starting with their start code
+// (103, 104 or 105 for code set A, B or C), to `text` with a NUL after it
+// and returns its length: 0 for a count of 0 or less or another first
+// value. Text beyond the bound is not written.
+int ExpandCode128(const uint8_t* values, int count,
+                  char (&text)[kMaxCode128Text + 1]);

@@ -286,9 +286,9 @@ void PortableReceiver::ConvertPortableRecord() {
     int count = end - position - 1;
     if (letter == 'K' && state_.Entry.ScannerType == kTypePortableM40) {
       append('K');
-      std::string text;
-      ExpandCode128(data, count, text);
-      for (char c : text) append(static_cast<uint8_t>(c));
+      char text[kMaxCode128Text + 1];
+      const int length = ExpandCode128(data, count, text);
+      for (int i = 0; i < length; ++i) append(static_cast<uint8_t>(text[i]));
       count = 0;
     } else if (letter == 'B') {
       append('F');

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "so/core/event_path.h"
 #include "so/core/scanner_programmer.h"
@@ -82,6 +83,86 @@ TEST(Allocation, ReceivingAndDeliveringLabelsAllocatesNothing) {
   counting = false;
 
   EXPECT_EQ(sink.dataEvents, 800);
+  EXPECT_EQ(allocations, 0);
+}
+
+// A port that plays a prepared byte stream and forgets what is written,
+// so that only the code under test can allocate.
+class PreparedPort : public SerialPort {
+ public:
+  PreparedPort(std::vector<uint8_t> bytes, ScannerState& state)
+      : bytes_(std::move(bytes)), state_(state) {}
+  uint32_t Open(const std::string&) override { return 0; }
+  uint32_t SetBufferSizes(uint32_t, uint32_t) override { return 0; }
+  uint32_t ReadLineSettings() override { return 0; }
+  uint32_t WriteLineSettings(const LineSettings&) override { return 0; }
+  uint32_t ReadTimeouts() override { return 0; }
+  uint32_t WriteTimeouts(const PortTimeouts&) override { return 0; }
+  bool IsOpen() const override { return true; }
+  uint32_t Close() override { return 0; }
+  int Read(uint8_t* buffer, int capacity) override {
+    if (next_ == bytes_.size()) {
+      state_.ReceiveActive = false;  // the stream is spent
+      return 0;
+    }
+    int count = 0;
+    while (count < capacity && next_ < bytes_.size()) buffer[count++] = bytes_[next_++];
+    return count;
+  }
+  int Write(const uint8_t*, int count) override { return count; }
+  bool Signal(LineSignal) override { return true; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t next_ = 0;
+  ScannerState& state_;
+};
+
+std::vector<uint8_t> Packet(uint8_t sequence, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> packet{0x82, sequence};
+  packet.insert(packet.end(), body.begin(), body.end());
+  packet.push_back(0x83);
+  uint8_t check = 0;
+  for (uint8_t byte : packet) check ^= byte;
+  packet.push_back(check);
+  return packet;
+}
+
+TEST(Allocation, DownloadingCode128RecordsAllocatesNothing) {
+  ScannerState state;
+  state.Entry.ScannerType = kTypePortableM40;
+  state.ReceiveActive = true;
+  state.DeviceEnabled = 1;
+  state.DataEventEnabled = 1;
+  state.DecodeData = 1;
+  state.PortableState = 1;  // a download requested
+  // Ready, header, 100 Code 128 records of 40 values each, end.
+  std::vector<uint8_t> stream = Packet(0, {'R'});
+  auto add = [&stream](const std::vector<uint8_t>& packet) {
+    stream.insert(stream.end(), packet.begin(), packet.end());
+  };
+  add(Packet(1, std::vector<uint8_t>(16, 'H')));
+  for (uint8_t sequence = 2; sequence < 102; ++sequence) {
+    std::vector<uint8_t> record{'K', 105};
+    record.resize(41, 12);  // code set C: "12" forty times
+    add(Packet(sequence, record));
+  }
+  add(Packet(102, {0x04}));
+  SilentClock clock;
+  PreparedPort port(std::move(stream), state);
+  fakes::RecordingNotifier notifier;
+  CountingSink sink(state);
+  EventPath events(state, sink);
+  ScannerProgrammer programmer(port, clock, state);
+  SerialReceiver receiver(state, port, clock, notifier, events, sink,
+                          programmer);
+
+  allocations = 0;
+  counting = true;
+  receiver.Run();
+  counting = false;
+
+  EXPECT_EQ(sink.dataEvents, 100);
   EXPECT_EQ(allocations, 0);
 }
 

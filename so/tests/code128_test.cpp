@@ -11,9 +11,11 @@ namespace {
 
 std::string Expand(std::vector<int> values) {
   std::vector<uint8_t> bytes(values.begin(), values.end());
-  std::string text;
-  ExpandCode128(bytes.data(), static_cast<int>(bytes.size()), text);
-  return text;
+  char text[kMaxCode128Text + 1];
+  const int length =
+      ExpandCode128(bytes.data(), static_cast<int>(bytes.size()), text);
+  EXPECT_EQ(text[length], 0) << "a NUL after the text";
+  return std::string(text, length);
 }
 
 TEST(Code128, StartCodesSelectTheCodeSet) {
@@ -30,10 +32,10 @@ TEST(Code128, NothingWithoutAStartCode) {
   EXPECT_EQ(Expand({33, 34}), "");
   EXPECT_EQ(Expand({102, 33}), "");
   EXPECT_EQ(Expand({106, 33}), "");
-  std::string text = "kept";
+  char text[kMaxCode128Text + 1] = "kept";
   const uint8_t start = 104;
-  ExpandCode128(&start, -1, text);
-  EXPECT_EQ(text, "kept");
+  EXPECT_EQ(ExpandCode128(&start, -1, text), 0);
+  EXPECT_EQ(text[0], 0);
 }
 
 TEST(Code128, ShiftReadsOneValueInTheOtherSet) {
@@ -66,7 +68,7 @@ TEST(Code128, TextNeverExceedsItsBound) {
   values[0] = 105;
   EXPECT_EQ(Expand(values).size(), 254u) << "127 values in set C";
   values.resize(300, 42);
-  EXPECT_EQ(Expand(values).size(), kMaxCode128Text);
+  EXPECT_EQ(Expand(values).size(), static_cast<size_t>(kMaxCode128Text));
 }
 
 }  // namespace
