@@ -77,9 +77,11 @@ TEST_F(BridgeTest, NextReportIsReadOnlyAfterTheWaitingLabelWasTaken) {
   auto scanner = OpenScanner();
   scanner->AddReport(fakes::HidReport("111111111111", {0x0D}));
   scanner->AddReport(fakes::HidReport("222222222222", {0x0D}));
-  // The first report is read and waits; the second stays unread.
-  ASSERT_TRUE(WaitUntil([&] { return scanner->Reports().empty(); }));
+  // The first report is read and waits in the mailbox; the second stays
+  // unread while it does.
+  ASSERT_TRUE(WaitUntil([&] { return scanner->Unread() == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(scanner->Unread(), 1u);
   EXPECT_EQ(Take(), "A111111111111");
   EXPECT_EQ(Take(), "A222222222222");
 }
@@ -88,7 +90,7 @@ TEST_F(BridgeTest, OpeningAgainDropsTheWaitingLabelAndSearchesNoMore) {
   auto scanner = OpenScanner();
   scanner->AddReport(fakes::HidReport("111111111111", {0x0D}));
   scanner->AddReport(fakes::HidReport("222222222222", {0x0D}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(WaitUntil([&] { return scanner->Unread() == 1; }));
   EXPECT_TRUE(bridge.OpenHID());
   EXPECT_EQ(scanner->Opens(), 1);
   EXPECT_EQ(Take(), "A222222222222") << "the first label was dropped";
@@ -163,7 +165,8 @@ TEST_F(BridgeTest, ReadProblemsArePrinted) {
   scanner->AddReport(fakes::HidReport("012345678905", {0x0D}));
   EXPECT_EQ(Take(), "A012345678905");
   // Closed while the next read is pending, the read is cancelled.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const int waits = scanner->Waits();
+  ASSERT_TRUE(WaitUntil([&] { return scanner->Waits() > waits; }));
   bridge.Close();
   EXPECT_EQ(platform.Printed(),
             (std::vector<std::string>{"Only read 40 bytes",

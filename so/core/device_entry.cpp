@@ -94,13 +94,18 @@ std::string DeviceKeyPathFor(const std::string& deviceName) {
   return std::string(kScannerDeviceRoot) + "\\" + deviceName;
 }
 
-const char* LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry) {
+bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
+                     OpenFailure& failure) {
+  auto fail = [&failure](const char* message) {
+    failure = {message, std::nullopt};
+    return false;
+  };
   std::unique_ptr<reg::Key> key =
       registry.Open(reg::Root::LocalMachine, entry.DeviceKeyPath, false);
-  if (!key) return "Device not found in registry";
+  if (!key) return fail("Device not found in registry");
 
   if (!ReadText(*key, "Port", 20, entry.PortName)) {
-    return "Port setting not found in registry";
+    return fail("Port setting not found in registry");
   }
 
   uint8_t lowByte = 0;
@@ -119,11 +124,11 @@ const char* LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry) {
 
   if (IsPortableType(entry.ScannerType)) {
     if (!ReadPortableConfiguration(*key, entry.PortableConfiguration)) {
-      return "Unable to load portable configuration from registry";
+      return fail("Unable to load portable configuration from registry");
     }
     if (!ReadUserID(*key, entry.UserID)) {
-      return "Unable to load UserID from registry";
+      return fail("Unable to load UserID from registry");
     }
   }
-  return nullptr;
+  return true;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/registry/registry.h"
+#include "so/core/open_failure.h"
 
 // Scanner types coded from the entry's "Type" value.
 enum ScannerType : long {
@@ -56,9 +57,10 @@ struct DeviceEntry {
 };
 
 // Reads the entry at entry.DeviceKeyPath under HKEY_LOCAL_MACHINE into
-// entry, whose fields hold their defaults. Returns nullptr on success, or
-// the message of the step that failed (the result is then OPOS_E_FAILURE);
+// entry, whose fields hold their defaults. On failure fills `failure` with
+// the message of the step that failed (none of them carries system text);
 // fields read before the failure keep their new values.
-const char* LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry);
+bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
+                     OpenFailure& failure);
 
 std::string DeviceKeyPathFor(const std::string& deviceName);

@@ -64,19 +64,17 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
   state_.Claimed = 0;
   DeviceEntry entry;
   entry.DeviceKeyPath = DeviceKeyPathFor(deviceName);
-  const char* message = LoadDeviceEntry(platform_.registry, entry);
+  OpenFailure failure;
+  const bool loaded = LoadDeviceEntry(platform_.registry, entry, failure);
 
   // While an opening is in force its receive thread works with its entry;
   // a new entry replaces it only when this opening succeeds.
   const bool inForce = HasReceiveThread();
   if (!inForce) state_.Entry = entry;
-  if (message != nullptr) {
-    return StepFailed(entry.DebugLevel, OpenFailure{message, std::nullopt});
-  }
+  if (!loaded) return StepFailed(entry.DebugLevel, failure);
 
-  OpenFailure failure;
   const bool opened = entry.ScannerType == kTypeUsb
-                          ? OpenUsbDevice(entry, failure)
+                          ? OpenUsbDevice(failure)
                           : OpenSerialDevice(entry, failure);
   if (!opened) return StepFailed(entry.DebugLevel, failure);
 
@@ -115,8 +113,7 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
   return true;
 }
 
-bool ScannerService::OpenUsbDevice(const DeviceEntry& /*entry*/,
-                                   OpenFailure& failure) {
+bool ScannerService::OpenUsbDevice(OpenFailure& failure) {
   // An open USB scanner is open already; no second thread is started.
   if (usb_.IsOpen()) return true;
   if (HasReceiveThread()) {

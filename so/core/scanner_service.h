@@ -45,7 +45,7 @@ class ScannerService {
  private:
   long StepFailed(int debugLevel, const OpenFailure& failure);
   bool OpenSerialDevice(const DeviceEntry& entry, OpenFailure& failure);
-  bool OpenUsbDevice(const DeviceEntry& entry, OpenFailure& failure);
+  bool OpenUsbDevice(OpenFailure& failure);
   bool StartReceiveThread(std::function<void()> body, uint32_t& error);
   void StopReceiveThread(uint32_t boundMs);
   void ResetToClosed();

@@ -8,8 +8,4 @@
 namespace syserr {
 constexpr uint32_t kAccessDenied = 5;
 constexpr uint32_t kInvalidHandle = 6;
-constexpr uint32_t kNotEnoughMemory = 8;
-constexpr uint32_t kNoMoreItems = 259;
-constexpr uint32_t kIoPending = 997;
-constexpr uint32_t kDeviceNotConnected = 1167;
 }  // namespace syserr

@@ -24,9 +24,12 @@ class DeviceEntryTest : public ::testing::Test {
   void SetBinary(const std::string& name, std::vector<uint8_t> data) {
     registry.SetBinary(Root::LocalMachine, entry.DeviceKeyPath, name, data);
   }
+  // The failure's message, or "" when the entry was read.
   std::string Load() {
-    const char* message = LoadDeviceEntry(registry, entry);
-    return message ? message : "";
+    OpenFailure failure;
+    if (LoadDeviceEntry(registry, entry, failure)) return "";
+    EXPECT_FALSE(failure.systemError) << "no system text for entry failures";
+    return failure.message;
   }
   long TypeOf(const std::string& type) {
     Set("Port", "COM1");

@@ -3,8 +3,6 @@
 // messages and status of a failing or vanishing device.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
 
 #include "so/tests/service_fixture.h"
 #include "testing/fakes/hid_reports.h"

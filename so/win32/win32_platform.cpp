@@ -13,8 +13,6 @@ uint32_t Outcome(BOOL succeeded) {
 
 void Win32Clock::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-uint64_t Win32Clock::NowMs() { return GetTickCount64(); }
-
 LocalTime Win32Clock::Local() {
   SYSTEMTIME now;
   GetLocalTime(&now);

@@ -14,7 +14,6 @@
 class Win32Clock : public Clock {
  public:
   void Sleep(uint32_t milliseconds) override;
-  uint64_t NowMs() override;
   LocalTime Local() override;
 };
 

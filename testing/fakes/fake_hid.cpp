@@ -25,6 +25,11 @@ void FakeHidInterface::OnIdleSlice(std::function<void()> handler) {
   idleHandler = std::move(handler);
 }
 
+size_t FakeHidInterface::Unread() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return steps.size();
+}
+
 std::vector<std::array<uint8_t, 12>> FakeHidInterface::Reports() {
   std::lock_guard<std::mutex> lock(mutex);
   return written;

@@ -38,6 +38,8 @@ class FakeHidInterface {
   // of returning at once; for measuring the loop in real time.
   void WaitInRealTime(bool wait) { realTime = wait; }
   int Waits() const { return waits; }
+  // Scripted reads the device has not yet been asked for.
+  size_t Unread();
 
   std::vector<std::array<uint8_t, 12>> Reports();
   int Cancels() const { return cancels; }

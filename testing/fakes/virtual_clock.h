@@ -25,7 +25,8 @@ class VirtualClock : public Clock {
     }
     if (onSleep) onSleep(milliseconds);
   }
-  uint64_t NowMs() override { return now_; }
+  // The virtual time that has passed.
+  uint64_t NowMs() const { return now_; }
   LocalTime Local() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return local_;
