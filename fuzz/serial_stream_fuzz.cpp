@@ -175,7 +175,11 @@ class FramingModel {
 
   Outcome Byte(uint8_t byte, bool enabled, std::string& delivered) {
     idle_ = 0;
-    if (!enabled) return kNothing;
+    // A byte dropped while disabled breaks the frame under way.
+    if (!enabled) {
+      frame_.clear();
+      return kNothing;
+    }
     TakeDiscard();
     if (byte == kCR) return kNothing;
     if (byte == kLF) {
@@ -355,6 +359,8 @@ class Harness {
       case Action::kFreezeEvents: events.SetFreezeEvents(1); break;
       case Action::kThawEvents: events.SetFreezeEvents(0); break;
       case Action::kClearInput:
+        // As the service object's ClearInput does around its drain.
+        events.RequestFrameDiscard();
         events.ClearInput();
         model_.RequestDiscard();
         break;
@@ -395,6 +401,7 @@ class Harness {
     expected_ = count == 1 ? model_.Byte(buffer[0], enabled, frame)
                            : model_.Silence(enabled);
     if (expected_ == FramingModel::kDeliver) frames_.push_back(frame);
+    frameAwaitsEvent_ = expected_ == FramingModel::kDeliver;
     boxesBefore_ = boxes_;
     directBefore_ = directEvents_;
     queuedBefore_ = rig_->events.DataCount();
@@ -456,8 +463,10 @@ class Harness {
     FUZZ_CHECK(rig.events.DataCount() <= LabelQueue::kCapacity,
                "the label queue holds more than its capacity");
     // Outside the application's actions only a frame the loop has just
-    // finished can be delivered; a queued label needs an action.
-    const bool direct = !inAction_;
+    // finished can be delivered at once; queued labels follow it only when
+    // its handler asked for them, and need an action otherwise.
+    const bool direct = !inAction_ && frameAwaitsEvent_;
+    frameAwaitsEvent_ = false;
     if (direct) ++directEvents_;
 
     ScanResult result;
@@ -543,6 +552,7 @@ class Harness {
   size_t bytesRead_ = 0;  // by the receive loop
   int laserCommandBytes_ = 0;
   bool inAction_ = false;
+  bool frameAwaitsEvent_ = false;  // the last read finished a frame
   size_t handled_ = 0;
 
   FramingModel model_;
