@@ -190,6 +190,14 @@ long TakeLong(VARIANT& result) {
   return value;
 }
 
+VARIANT BoolVariant(bool value) {
+  VARIANT variant;
+  VariantInit(&variant);
+  V_VT(&variant) = VT_BOOL;
+  V_BOOL(&variant) = value ? VARIANT_TRUE : VARIANT_FALSE;
+  return variant;
+}
+
 VARIANT LongVariant(long value) {
   VARIANT variant;
   VariantInit(&variant);

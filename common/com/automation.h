@@ -61,6 +61,7 @@ HRESULT CallWithReferences(IDispatch* target, DISPID id, long number,
                            long& data, std::string& text);
 
 VARIANT LongVariant(long value);
+VARIANT BoolVariant(bool value);
 
 // A result converted to a long (0 when it does not convert), and cleared.
 long TakeLong(VARIANT& result);

@@ -114,14 +114,6 @@ HWND CreateEventWindow(ScannerControl* control) {
   return window;
 }
 
-VARIANT BoolVariant(bool value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  V_VT(&variant) = VT_BOOL;
-  V_BOOL(&variant) = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return variant;
-}
-
 VARIANT TextVariant(BSTR text) {
   VARIANT variant;
   VariantInit(&variant);
@@ -395,7 +387,7 @@ HRESULT ScannerControl::Member(DISPID id, WORD flags, DISPPARAMS* params,
     } else if (id == standin::kResultCode) {
       value = lastResult_;
     }
-    *result = member.kind == kBoolean ? BoolVariant(value != 0)
+    *result = member.kind == kBoolean ? com::BoolVariant(value != 0)
                                       : com::LongVariant(value);
     return S_OK;
   }

@@ -207,11 +207,7 @@ HRESULT Dispatch::PutLong(DISPID id, long value) {
 }
 
 HRESULT Dispatch::PutBool(DISPID id, bool value) {
-  VARIANT flag;
-  VariantInit(&flag);
-  V_VT(&flag) = VT_BOOL;
-  V_BOOL(&flag) = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return Invoke(id, DISPATCH_PROPERTYPUT, {flag});
+  return Invoke(id, DISPATCH_PROPERTYPUT, {com::BoolVariant(value)});
 }
 
 VARIANT Long(long value) { return com::LongVariant(value); }
