@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "so/core/event_path.h"
-#include "so/core/scan_data.h"
+#include "talscan/core/event_path.h"
+#include "talscan/core/scan_data.h"
 
 namespace {
 

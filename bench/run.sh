@@ -85,7 +85,7 @@ hand-off of a finished frame to the application (decision, decoding, data
 event); \`BM_QueueAndDrain\` queues a label and delivers it from the queue.
 
 Allocations per label on the receive path: 0. The tests of
-\`so/tests/allocation_test.cpp\` count every allocation while 800 labels
+\`talscan/tests/allocation_test.cpp\` count every allocation while 800 labels
 are received from a fixed scanner, decoded (with the longest conversion),
 delivered at once or queued and drained, and while a portable scanner
 downloads 100 Code 128 records, and assert that there is none.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/hid/hid_report.h"
-#include "so/core/scanner_service.h"
+#include "talscan/core/scanner_service.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/memory_registry.h"
 #include "testing/fakes/recording_notifier.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "so/core/code128.h"
+#include "talscan/core/code128.h"
 
 namespace {
 

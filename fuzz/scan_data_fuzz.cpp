@@ -12,9 +12,9 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "so/core/label_frame.h"
-#include "so/core/opos.h"
-#include "so/core/scan_data.h"
+#include "talscan/core/label_frame.h"
+#include "common/opos/opos.h"
+#include "talscan/core/scan_data.h"
 
 namespace {
 

@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "so/core/event_path.h"
-#include "so/core/label_queue.h"
-#include "so/core/scan_data.h"
-#include "so/core/scanner_programmer.h"
-#include "so/core/serial_receiver.h"
+#include "talscan/core/event_path.h"
+#include "talscan/core/label_queue.h"
+#include "talscan/core/scan_data.h"
+#include "talscan/core/scanner_programmer.h"
+#include "talscan/core/serial_receiver.h"
 #include "testing/fakes/recording_event_sink.h"
 #include "testing/fakes/recording_notifier.h"
 #include "testing/fakes/scripted_serial_port.h"

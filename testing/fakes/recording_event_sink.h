@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "so/core/event_sink.h"
+#include "talscan/core/event_sink.h"
 
 namespace fakes {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "so/core/notifier.h"
+#include "talscan/core/notifier.h"
 
 namespace fakes {
 

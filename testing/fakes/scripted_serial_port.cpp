@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "so/core/system_errors.h"
+#include "talscan/core/system_errors.h"
 
 namespace fakes {
 

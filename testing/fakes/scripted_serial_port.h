@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "so/core/serial_port.h"
+#include "talscan/core/serial_port.h"
 #include "testing/fakes/virtual_clock.h"
 
 namespace fakes {

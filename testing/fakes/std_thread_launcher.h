@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "so/core/thread_launcher.h"
+#include "talscan/core/thread_launcher.h"
 
 namespace fakes {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "so/core/clock.h"
+#include "talscan/core/clock.h"
 
 namespace fakes {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/com/class_factory.h"
-#include "common/registry/win32_registry.h"
+#include "common/registry/win32/win32_registry.h"
 #include "testing/standin/control_object.h"
 #include "testing/standin/standin.h"
 

@@ -1,0 +1,134 @@
+#include "talscan/core/device_entry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Reads a text value into a buffer of `capacity` bytes. The text ends at
+// the byte count the registry returns or at an earlier NUL; a value that
+// does not fit with its terminating NUL counts as missing.
+bool ReadText(reg::Key& key, const char* name, uint32_t capacity,
+              std::string& text) {
+  uint8_t buffer[64] = {};
+  const reg::QueryResult result = key.Query(name, buffer, capacity);
+  if (!result.ok()) return false;
+  const uint8_t* end = std::find(buffer, buffer + result.size, 0);
+  const size_t length = static_cast<size_t>(end - buffer);
+  if (length >= capacity) return false;
+  text.assign(reinterpret_cast<const char*>(buffer), length);
+  return true;
+}
+
+// Reads a four-byte value; only its lowest byte is ever used.
+bool ReadLowByte(reg::Key& key, const char* name, uint8_t& lowByte) {
+  uint8_t buffer[4] = {};
+  if (!key.Query(name, buffer, sizeof buffer).ok()) return false;
+  lowByte = buffer[0];
+  return true;
+}
+
+struct NamedCode {
+  const char* name;
+  long code;
+};
+
+constexpr NamedCode kScannerTypes[] = {
+    {"Omni-directional Laser", kTypeFixedLaser},
+    {"Portable Scanner M-20", kTypePortableM20},
+    {"Portable Scanner M-40", kTypePortableM40},
+    {"Model 88 Series", kTypeModel88},
+    {"Model 73 Series", kTypeFixedLaser},
+    {"OPOS USB Scanner", kTypeUsb},
+};
+
+constexpr NamedCode kCompatibilityModes[] = {
+    {"KORVA", kModeKorva},   {"METROLOGIC", kModeMetrologic},
+    {"BEETLE", kModeBeetle}, {"SYMBOL", kModeSymbol},
+    {"KVX", kModeKvx},
+};
+
+// Exact, case-sensitive match of the whole text.
+template <size_t N>
+bool FindCode(const NamedCode (&table)[N], const std::string& text,
+              long& code) {
+  for (const NamedCode& row : table) {
+    if (text == row.name) {
+      code = row.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+// "Configuration" replaces the defaults byte for byte; a shorter value
+// leaves the remaining default bytes in place.
+bool ReadPortableConfiguration(reg::Key& key,
+                               PortableConfigurationBytes& configuration) {
+  configuration = kDefaultPortableConfiguration;
+  PortableConfigurationBytes buffer = configuration;
+  const reg::QueryResult result =
+      key.Query("Configuration", buffer.data(), buffer.size());
+  if (!result.ok()) return false;
+  std::copy_n(buffer.begin(), result.size, configuration.begin());
+  return true;
+}
+
+// "UserID" is read into nine bytes of which eight are used; a shorter text
+// keeps the default's trailing zeros.
+bool ReadUserID(reg::Key& key, std::string& userID) {
+  userID = kDefaultUserID;
+  uint8_t buffer[9] = {};
+  const reg::QueryResult result = key.Query("UserID", buffer, sizeof buffer);
+  if (!result.ok()) return false;
+  const uint32_t used = std::min<uint32_t>(result.size, 8);
+  for (uint32_t i = 0; i < used && buffer[i] != 0; ++i) {
+    userID[i] = static_cast<char>(buffer[i]);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DeviceKeyPathFor(const std::string& deviceName) {
+  return std::string(kScannerDeviceRoot) + "\\" + deviceName;
+}
+
+bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
+                     OpenFailure& failure) {
+  auto fail = [&failure](const char* message) {
+    failure = {message, std::nullopt};
+    return false;
+  };
+  std::unique_ptr<reg::Key> key =
+      registry.Open(reg::Root::LocalMachine, entry.DeviceKeyPath, false);
+  if (!key) return fail("Device not found in registry");
+
+  if (!ReadText(*key, "Port", 20, entry.PortName)) {
+    return fail("Port setting not found in registry");
+  }
+
+  uint8_t lowByte = 0;
+  if (ReadLowByte(*key, "AutoScan", lowByte)) entry.AutoScan = lowByte != 0;
+  if (ReadLowByte(*key, "DebugLevel", lowByte)) entry.DebugLevel = lowByte;
+
+  std::string text;
+  if (ReadText(*key, "Compatibility", 20, text)) {
+    FindCode(kCompatibilityModes, text, entry.CompatibilityMode);
+  }
+
+  entry.ScannerType = kTypeUnlisted;
+  if (ReadText(*key, "Type", 50, text)) {
+    FindCode(kScannerTypes, text, entry.ScannerType);
+  }
+
+  if (IsPortableType(entry.ScannerType)) {
+    if (!ReadPortableConfiguration(*key, entry.PortableConfiguration)) {
+      return fail("Unable to load portable configuration from registry");
+    }
+    if (!ReadUserID(*key, entry.UserID)) {
+      return fail("Unable to load UserID from registry");
+    }
+  }
+  return true;
+}

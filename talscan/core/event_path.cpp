@@ -1,0 +1,143 @@
+#include "talscan/core/event_path.h"
+
+#include "common/opos/opos.h"
+
+namespace {
+constexpr long kDataStatus = 1;
+}
+
+EventPath::EventPath(ScannerState& state, EventSink& sink)
+    : state_(state), sink_(sink) {
+  scan_.ScanData.reserve(kMaxScanDataLength);
+  scan_.ScanDataLabel.reserve(kMaxScanDataLength);
+}
+
+ScanDataSettings EventPath::CurrentSettings() const {
+  ScanDataSettings settings;
+  settings.CompatibilityMode = state_.Entry.CompatibilityMode;
+  settings.BinaryConversion = state_.BinaryConversion;
+  settings.DecodeData = state_.DecodeData != 0;
+  return settings;
+}
+
+void EventPath::DeliverFrame(LabelFrame& frame) {
+  DeliverLabel(frame.FrameBuffer, frame.FrameLength);
+  frame.ResetFrame();
+}
+
+void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
+  if (length <= 0) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool held = state_.DataEventEnabled == 0 ||
+                      state_.FreezeEvents != 0 || state_.COEventsFrozen;
+    // While a data event is being handled its label must stay what the
+    // handler reads: a label arriving meanwhile waits in the queue.
+    if (delivering_ || (state_.ReceiveActive && held)) {
+      queue_.Push(bytes, length);  // a full queue drops the label
+      return;
+    }
+    if (state_.AutoDisable != 0) state_.DeviceEnabled = 0;
+    state_.DataEventEnabled = 0;
+    BuildScanData(bytes, static_cast<size_t>(length), CurrentSettings(), scan_);
+    queue_.Clear();
+    delivering_ = true;
+  }
+  FireDataEvents();
+}
+
+// The flag is stored and the queued label taken in one step, so that the
+// receive thread never sees data events enabled while older labels wait.
+// During a data event the label is taken when that event's handler has
+// returned.
+void EventPath::DeliverQueuedLabel(std::atomic<long>& flag, long value) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flag = value;
+    if (delivering_ || !TakeQueuedLabel()) return;
+  }
+  FireDataEvents();
+}
+
+// One data event at a time: when its handler has returned, the next
+// queued label goes if the application asked for it meanwhile.
+void EventPath::FireDataEvents() {
+  for (;;) {
+    sink_.FireSOData(kDataStatus);
+    std::lock_guard<std::mutex> lock(mutex_);
+    delivering_ = false;
+    if (!TakeQueuedLabel()) return;
+  }
+}
+
+bool EventPath::TakeQueuedLabel() {
+  if (state_.DataEventEnabled == 0 || state_.FreezeEvents != 0 ||
+      queue_.Count() == 0) {
+    return false;
+  }
+  delivering_ = true;
+  queue_.Pop(queuedLabel_);
+  BuildScanData(queuedLabel_.Bytes, static_cast<size_t>(queuedLabel_.Length),
+                CurrentSettings(), scan_);
+  // With labels still waiting the application asks for the next one by
+  // enabling data events again; with none, the next label goes at once.
+  // Cleared before the event, not after it, so that a label arriving
+  // meanwhile joins the queue instead of replacing it.
+  if (queue_.Count() != 0) state_.DataEventEnabled = 0;
+  return true;
+}
+
+void EventPath::SetDataEventEnabled(long value) {
+  DeliverQueuedLabel(state_.DataEventEnabled, value);
+}
+
+void EventPath::SetFreezeEvents(long value) {
+  DeliverQueuedLabel(state_.FreezeEvents, value);
+}
+
+int EventPath::DataCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.Count();
+}
+
+long EventPath::ScanDataType() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scan_.ScanDataType;
+}
+
+std::string EventPath::ScanData() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scan_.ScanData;
+}
+
+std::string EventPath::ScanDataLabel() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scan_.ScanDataLabel;
+}
+
+void EventPath::ClearScanData() {
+  scan_.ScanData.clear();
+  scan_.ScanDataLabel.clear();
+}
+
+void EventPath::ClearInput() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearScanData();
+  queue_.Clear();
+}
+
+void EventPath::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearScanData();
+  scan_.ScanDataType = opos::sdt::Unknown;
+  queue_.Clear();
+}
+
+bool EventPath::TakeFrameDiscardRequest() {
+  return discardFrame_.exchange(false);
+}
+
+void EventPath::ReplaceEntry(const DeviceEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_.Entry = entry;
+}

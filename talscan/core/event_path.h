@@ -1,0 +1,66 @@
+// The road of a finished label to the application: delivered at once as a
+// data event, or held in the label queue while data events are disabled or
+// frozen. The queue, the scan data and the queue-or-deliver decision are
+// guarded by one mutex, which is never held while the control object is
+// called, so its event handlers may call back into the service object.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "talscan/core/event_sink.h"
+#include "talscan/core/label_frame.h"
+#include "talscan/core/label_queue.h"
+#include "talscan/core/scan_data.h"
+#include "talscan/core/scanner_state.h"
+
+class EventPath {
+ public:
+  EventPath(ScannerState& state, EventSink& sink);
+
+  // Receive thread: hands a finished frame on and empties it.
+  void DeliverFrame(LabelFrame& frame);
+  // Receive thread: hands a finished label on.
+  void DeliverLabel(const uint8_t* bytes, int length);
+
+  // Caller's thread: set DataEventEnabled or FreezeEvents, then deliver the
+  // oldest queued label when events are enabled and thawed.
+  void SetDataEventEnabled(long value);
+  void SetFreezeEvents(long value);
+
+  int DataCount();
+  long ScanDataType();
+  std::string ScanData();
+  std::string ScanDataLabel();
+
+  // Asks the receive thread to drop the frame it is assembling.
+  void RequestFrameDiscard() { discardFrame_ = true; }
+  // Empties the scan data and the queue.
+  void ClearInput();
+  // Empties the scan data and the queue (the device is closing).
+  void Reset();
+
+  // Receive thread: true once after ClearInput asked for the frame being
+  // assembled to be dropped.
+  bool TakeFrameDiscardRequest();
+
+  // Commits a device entry read while an opening is in force.
+  void ReplaceEntry(const DeviceEntry& entry);
+
+ private:
+  ScanDataSettings CurrentSettings() const;
+  void DeliverQueuedLabel(std::atomic<long>& flag, long value);
+  bool TakeQueuedLabel();
+  void FireDataEvents();
+  void ClearScanData();
+
+  ScannerState& state_;
+  EventSink& sink_;
+  std::mutex mutex_;
+  LabelQueue queue_;
+  Label queuedLabel_;  // working buffer of a label taken from the queue
+  ScanResult scan_;
+  std::atomic<bool> discardFrame_{false};
+  bool delivering_ = false;  // a data event's handler runs
+};

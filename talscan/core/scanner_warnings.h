@@ -1,0 +1,17 @@
+// The two warnings shown when the scanner's byte stream is not what the
+// driver expects. Both are always shown, whatever the DebugLevel.
+#pragma once
+
+#include "talscan/core/label_frame.h"
+#include "talscan/core/notifier.h"
+#include "talscan/core/scanner_programmer.h"
+
+extern const char* const kServiceCaption;  // "TALSCAN.ScannerSO"
+
+// The scanner sends labels in a form the driver cannot place: drops the
+// frame, warns, and once the user has answered, programs the scanner.
+void ReportScannerNotSetUp(LabelFrame& frame, Notifier& notifier,
+                           ScannerProgrammer& programmer);
+
+// A portable scanner's packet did not fit the frame: drops it and warns.
+void ShowReceiveError(LabelFrame& frame, Notifier& notifier);

@@ -1,0 +1,46 @@
+// The serial receive thread: reads the port one byte at a time. For the
+// fixed scanner types it assembles each label frame (code letter, data,
+// line feed) and hands it to the event path; a portable scanner's bytes go
+// to the packet receiver.
+#pragma once
+
+#include <cstdint>
+
+#include "talscan/core/clock.h"
+#include "talscan/core/event_path.h"
+#include "talscan/core/label_frame.h"
+#include "talscan/core/notifier.h"
+#include "talscan/core/portable/receiver.h"
+#include "talscan/core/scanner_programmer.h"
+#include "talscan/core/scanner_state.h"
+#include "talscan/core/serial_port.h"
+
+class SerialReceiver {
+ public:
+  SerialReceiver(ScannerState& state, SerialPort& port, Clock& clock,
+                 Notifier& notifier, EventPath& events, EventSink& sink,
+                 ScannerProgrammer& programmer);
+
+  // The thread body; returns once ReceiveActive has been cleared.
+  void Run();
+
+ private:
+  void ReadUntilIdle();
+  int ReadByte(uint8_t& byte);
+  void TakeFixedByte(uint8_t byte);
+  bool IdleStep();
+  bool PortableIdleStep();
+  void DropFrame();
+
+  ScannerState& state_;
+  SerialPort& port_;
+  Clock& clock_;
+  Notifier& notifier_;
+  EventPath& events_;
+  EventSink& sink_;
+  ScannerProgrammer& programmer_;
+  const bool portableType_;
+  LabelFrame frame_;
+  PortableReceiver portable_;
+  int idleCount_ = 0;
+};

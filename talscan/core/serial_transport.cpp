@@ -1,0 +1,65 @@
+#include "talscan/core/serial_transport.h"
+
+#include <functional>
+
+#include "talscan/core/system_errors.h"
+
+LineSettings ScannerLineSettings(long scannerType) {
+  LineSettings settings;
+  settings.BaudRate = scannerType == kTypePortableM40 ? 2400 : 9600;
+  settings.ByteSize = 8;
+  settings.TwoStopBits = true;
+  settings.RtsDisabled = true;
+  settings.AbortOnError = false;
+  return settings;
+}
+
+PortTimeouts ScannerPortTimeouts() {
+  PortTimeouts timeouts;
+  timeouts.ReadInterval = 1;
+  timeouts.ReadTotalMultiplier = 1;
+  timeouts.ReadTotalConstant = 100;
+  timeouts.WriteTotalMultiplier = 20;
+  timeouts.WriteTotalConstant = 100;
+  return timeouts;
+}
+
+bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,
+                    OpenFailure& failure) {
+  // The service object drives one port; an opening already in force keeps
+  // it, as the port itself refuses a second exclusive open.
+  const uint32_t openError =
+      port.IsOpen() ? syserr::kAccessDenied : port.Open(entry.PortName);
+  if (openError != 0) {
+    failure = {"Unable to open " + entry.PortName, openError};
+    return false;
+  }
+
+  const LineSettings line = ScannerLineSettings(entry.ScannerType);
+  const PortTimeouts timeouts = ScannerPortTimeouts();
+  const struct {
+    const char* message;
+    std::function<uint32_t()> run;
+  } steps[] = {
+      {"Unable to set buffer sizes",
+       [&] { return port.SetBufferSizes(128, 128); }},
+      {"Unable to get state of communication port",
+       [&] { return port.ReadLineSettings(); }},
+      {"Unable to set state of communication port",
+       [&] { return port.WriteLineSettings(line); }},
+      {"Unable to get timeouts of communication port",
+       [&] { return port.ReadTimeouts(); }},
+      {"Unable to set timeouts of communication port",
+       [&] { return port.WriteTimeouts(timeouts); }},
+  };
+  for (const auto& step : steps) {
+    const uint32_t error = step.run();
+    if (error == 0) continue;
+    // A half-configured port is closed at once, so that opening again can
+    // succeed without a Close in between.
+    port.Close();
+    failure = {step.message, error};
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,19 @@
+// Opening and configuring the serial port of a fixed or portable scanner.
+#pragma once
+
+#include "talscan/core/device_entry.h"
+#include "talscan/core/open_failure.h"
+#include "talscan/core/serial_port.h"
+
+// The line settings for a scanner type: 2400 baud for the M-40, 9600 for
+// all others; 8 data bits, no parity, two stop bits, RTS disabled.
+LineSettings ScannerLineSettings(long scannerType);
+
+// Read returns after 1 ms between bytes or about 101 ms of silence; a
+// write of n bytes gives up after 20 n + 100 ms.
+PortTimeouts ScannerPortTimeouts();
+
+// Opens entry.PortName and configures it. On failure fills `failure` with
+// the failing step's message and leaves no port open.
+bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,
+                    OpenFailure& failure);

@@ -1,0 +1,134 @@
+#include "talscan/core/usb_transport.h"
+
+#include <cstring>
+#include <string>
+
+#include "common/hid/hid_receive_loop.h"
+#include "common/hid/hid_search.h"
+
+namespace {
+
+constexpr uint8_t kEnableScanning = 0x11;
+constexpr uint8_t kDisableScanning = 0x12;
+
+// The search's failures as the service object shows them.
+class SearchMessages : public hid::SearchReporter {
+ public:
+  explicit SearchMessages(Notifier& notifier) : notifier_(notifier) {}
+  void OpenFailed(uint32_t) override {}
+  void AttributesFailed() override {
+    notifier_.ShowWarning(notifier_.ApplicationName(),
+                          "Couldn't get HID attributes");
+  }
+
+ private:
+  Notifier& notifier_;
+};
+
+}  // namespace
+
+// The receive loop's view of the service object.
+class UsbTransport::Client : public hid::ReceiveClient {
+ public:
+  explicit Client(UsbTransport& transport) : transport_(transport) {}
+
+  bool KeepReading() override { return transport_.state_.ReceiveActive; }
+  bool DeviceOpen() override { return transport_.hidOpen_; }
+
+  void Report(Problem problem, uint32_t value) override {
+    const std::string number = std::to_string(value);
+    switch (problem) {
+      case Problem::kReadError:
+        Show("Read error= " + number);
+        break;
+      case Problem::kResultError:
+        Show("GetOverlappedResult error: " + number);
+        break;
+      case Problem::kShortRead:
+        Show("Only read " + number + " bytes");
+        break;
+      case Problem::kCancelling:
+        break;
+      case Problem::kDeviceRemoved:
+        // Unplugged: the application hears of it instead of waiting for
+        // labels that cannot come.
+        transport_.sink_.FireSOStatusUpdate(kStatusDeviceOffline);
+        break;
+    }
+  }
+
+  void Deliver(const uint8_t* label, int length) override {
+    if (transport_.state_.ProgrammingActive || length == 0) return;
+    transport_.events_.DeliverLabel(label, length);
+  }
+
+ private:
+  void Show(const std::string& text) {
+    transport_.notifier_.ShowWarning(transport_.notifier_.ApplicationName(),
+                                     text);
+  }
+
+  UsbTransport& transport_;
+};
+
+UsbTransport::UsbTransport(ScannerState& state, hid::Bus& bus,
+                           Notifier& notifier, EventPath& events,
+                           EventSink& sink)
+    : state_(state),
+      bus_(bus),
+      notifier_(notifier),
+      events_(events),
+      sink_(sink) {}
+
+bool UsbTransport::IsOpen() const {
+  std::lock_guard<std::mutex> lock(deviceMutex_);
+  return device_ && device_->IsOpen();
+}
+
+bool UsbTransport::OpenHidDevice(uint32_t& error) {
+  SearchMessages messages(notifier_);
+  std::unique_ptr<hid::Device> device = hid::FindScanner(bus_, messages, error);
+  if (!device) return false;
+  std::lock_guard<std::mutex> lock(deviceMutex_);
+  device_ = std::move(device);
+  hidOpen_ = true;
+  return true;
+}
+
+void UsbTransport::RunReceiveThread() {
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    device = device_;
+  }
+  if (!device) return;
+  Client client(*this);
+  hid::RunReceiveLoop(*device, client, hid::Trailers::kServiceObject);
+}
+
+void UsbTransport::Close() {
+  hidOpen_ = false;
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    device.swap(device_);
+  }
+  if (device) device->Close();
+}
+
+void UsbTransport::WriteHidReport(bool enable) {
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    device = device_;
+  }
+  if (!device || !device->IsOpen()) return;
+  // Bytes 2 to 11 carry nothing for these commands: zeros.
+  uint8_t report[hid::kOutputReportSize] = {};
+  report[1] = enable ? kEnableScanning : kDisableScanning;
+  const uint32_t error = device->WriteReport(report, hid::kOutputReportSize);
+  if (error != 0) {
+    notifier_.ShowWarning(notifier_.ApplicationName(),
+                          "Send error= " + std::to_string(error));
+  }
+}

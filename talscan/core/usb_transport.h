@@ -1,0 +1,52 @@
+// The USB scanner: found among the HID interfaces when the device is
+// opened, read by the HID receive thread, told to scan or not with output
+// reports.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "common/hid/hid_device.h"
+#include "talscan/core/event_path.h"
+#include "talscan/core/event_sink.h"
+#include "talscan/core/notifier.h"
+#include "talscan/core/scanner_state.h"
+
+// The status a USB scanner that was unplugged reports: the standard
+// "off or offline" status update.
+constexpr long kStatusDeviceOffline = 2004;
+
+class UsbTransport {
+ public:
+  UsbTransport(ScannerState& state, hid::Bus& bus, Notifier& notifier,
+               EventPath& events, EventSink& sink);
+
+  bool IsOpen() const;
+  // Searches for the scanner and opens it; false with the system error.
+  bool OpenHidDevice(uint32_t& error);
+  // The receive thread's body: reads reports until told to stop.
+  void RunReceiveThread();
+  // Lets a waiting read go, so that the receive thread ends within one
+  // wait slice.
+  void StopReading() { hidOpen_ = false; }
+  // Closes whichever handle is still open.
+  void Close();
+  // The enable (0x11) or disable (0x12) output report.
+  void WriteHidReport(bool enable);
+
+ private:
+  class Client;
+
+  ScannerState& state_;
+  hid::Bus& bus_;
+  Notifier& notifier_;
+  EventPath& events_;
+  EventSink& sink_;
+  // Guards device_ between the caller's thread (open, close, write) and
+  // the receive thread, which only uses the device while it runs.
+  mutable std::mutex deviceMutex_;
+  std::shared_ptr<hid::Device> device_;
+  std::atomic<bool> hidOpen_{false};
+};

@@ -1,0 +1,258 @@
+// The serial receive loop of the fixed scanner types on a scripted port:
+// how bytes become frames, what silence does, and when the scanner is
+// found not set up.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "talscan/core/event_path.h"
+#include "talscan/core/scanner_programmer.h"
+#include "talscan/core/serial_receiver.h"
+#include "testing/fakes/recording_event_sink.h"
+#include "testing/fakes/recording_notifier.h"
+#include "testing/fakes/scripted_serial_port.h"
+#include "testing/fakes/virtual_clock.h"
+
+namespace {
+
+const char kNotSetUp[] =
+    "BARCODE SCANNER IS NOT SETUP CORRECTLY!\n\nAfter you click OK the "
+    "scanner will be configured. Please do not scan labels during this "
+    "configuration of the scanner. The process may take up to 10 "
+    "seconds.\n\nIf this message shows up again after the next scan, please "
+    "contact your system administrator.";
+
+class SerialReceiverTest : public ::testing::Test {
+ protected:
+  SerialReceiverTest()
+      : port(clock),
+        events(state, sink),
+        programmer(port, clock, state),
+        receiver(state, port, clock, notifier, events, sink, programmer) {
+    port.Open("COM1");
+    state.Entry.ScannerType = kTypeFixedLaser;
+    state.ReceiveActive = true;
+    state.DeviceEnabled = 1;
+    state.DataEventEnabled = 1;
+    state.DecodeData = 1;
+    // Each label is taken by the application at once.
+    sink.OnEvent([this](const fakes::FiredEvent&) {
+      labels.push_back(events.ScanData());
+      state.DataEventEnabled = 1;
+    });
+  }
+
+  // Runs the loop until the script is spent and the port has been silent
+  // for `idleReads` reads. Each of `later` is fed when the receive loop
+  // (not a programming run) finds the port silent, one at a time.
+  void RunUntilSilent(int idleReads = 30,
+                      std::vector<std::string> later = {}) {
+    auto pending = std::make_shared<std::vector<std::string>>(std::move(later));
+    port.OnIdleRead([this, idleReads, pending](int reads) {
+      if (state.ProgrammingActive) return;
+      if (!pending->empty()) {
+        port.Feed(pending->front());
+        pending->erase(pending->begin());
+      } else if (reads >= idleReads) {
+        state.ReceiveActive = false;
+      }
+    });
+    receiver.Run();
+  }
+
+  fakes::VirtualClock clock;
+  fakes::ScriptedSerialPort port;
+  fakes::RecordingEventSink sink;
+  fakes::RecordingNotifier notifier;
+  ScannerState state;
+  EventPath events;
+  ScannerProgrammer programmer;
+  SerialReceiver receiver;
+  std::vector<std::string> labels;
+};
+
+TEST_F(SerialReceiverTest, LineFeedEndsAFrameAndCarriageReturnsAreIgnored) {
+  port.Feed("A012345678905\r\n");
+  port.Feed("\rE0123\r4565\n");
+  RunUntilSilent();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905", "E01234565"}));
+  EXPECT_TRUE(notifier.Boxes().empty());
+}
+
+TEST_F(SerialReceiverTest, EveryKnownCodeLetterStartsALabel) {
+  for (char letter : std::string("AEFGHIKLMNP")) {
+    port.Feed(std::string(1, letter) + "123\n");
+  }
+  RunUntilSilent();
+  ASSERT_EQ(labels.size(), 11u);
+  EXPECT_EQ(labels[10], "P123");
+  EXPECT_TRUE(notifier.Boxes().empty());
+}
+
+TEST_F(SerialReceiverTest, LabelsKeepEveryByteExactlyAsScanned) {
+  const std::string binary("P\x00\x7F\x80\xFF\x1B", 6);
+  port.Feed(binary + "\n");
+  RunUntilSilent();
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels[0], binary);
+}
+
+TEST_F(SerialReceiverTest, LineFeedWithoutAKnownLetterMeansNotSetUp) {
+  // The programming run that follows each warning drains the port, so
+  // each case comes after the previous run.
+  port.Feed("\r\n\n");
+  RunUntilSilent(30, {"B12345\n", "b12345\n", std::string("\0\n", 2)});
+  EXPECT_TRUE(labels.empty());
+  ASSERT_EQ(notifier.Boxes().size(), 4u);
+  EXPECT_EQ(notifier.Boxes()[0].caption, "TALSCAN.ScannerSO");
+  EXPECT_EQ(notifier.Boxes()[0].text, kNotSetUp);
+}
+
+TEST_F(SerialReceiverTest, NotSetUpProgramsTheScannerAfterTheWarning) {
+  state.Entry.ScannerType = kTypeUnlisted;
+  size_t writtenAtWarning = 99;
+  notifier.OnShow([&] { writtenAtWarning = port.Written().size(); });
+  port.Feed("X\n");
+  RunUntilSilent();
+  EXPECT_EQ(writtenAtWarning, 0u) << "nothing is sent before the user's OK";
+  EXPECT_EQ(port.WrittenText(), "\x01\r\nS0680\r\n\x04")
+      << "no reply, so the second command is not sent";
+  EXPECT_FALSE(state.ProgrammingActive);
+}
+
+TEST_F(SerialReceiverTest, FrameOverflowMeansNotSetUpAndDropsTheFrame) {
+  port.Feed("A" + std::string(127, '1'));  // 128 bytes fit
+  port.Feed("2");                          // the 129th does not
+  RunUntilSilent(30, {"A012345678905\n"});
+  ASSERT_EQ(notifier.Boxes().size(), 1u);
+  EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905"}));
+}
+
+TEST_F(SerialReceiverTest, FullFrameFollowedByLineFeedIsStillALabel) {
+  port.Feed("A" + std::string(127, '7') + "\n");
+  RunUntilSilent();
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels[0].size(), 128u);
+  EXPECT_TRUE(notifier.Boxes().empty());
+}
+
+TEST_F(SerialReceiverTest, OneOrTwoStrayBytesBeforeSilenceAreDropped) {
+  port.Feed("A");
+  port.Silence();
+  port.Feed("E1234565\n");
+  port.Feed("xy");
+  port.Silence();
+  port.Feed("A012345678905\n");
+  RunUntilSilent();
+  EXPECT_EQ(labels, (std::vector<std::string>{"E1234565", "A012345678905"}));
+}
+
+TEST_F(SerialReceiverTest, LongerFrameWaitsAcrossSilenceForItsLineFeed) {
+  port.Feed("A1234");
+  port.Silence(3);
+  port.Feed("56789012\n");
+  RunUntilSilent();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A123456789012"}));
+}
+
+TEST_F(SerialReceiverTest, FrameWhoseLineFeedNeverComesIsReported) {
+  port.Feed("A1234");
+  port.Silence(11);
+  RunUntilSilent(30, {"A012345678905\n"});
+  ASSERT_EQ(notifier.Boxes().size(), 1u);
+  EXPECT_EQ(notifier.Boxes()[0].text, kNotSetUp);
+  EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905"}))
+      << "the stale bytes are not joined to the next label";
+}
+
+TEST_F(SerialReceiverTest, TenSilentReadsStillKeepThePartialFrame) {
+  port.Feed("A1234");
+  port.Silence(10);
+  port.Feed("56789012\n");
+  RunUntilSilent();
+  EXPECT_TRUE(notifier.Boxes().empty());
+  EXPECT_EQ(labels, (std::vector<std::string>{"A123456789012"}));
+}
+
+TEST_F(SerialReceiverTest, DisablingInTheMiddleOfALabelDropsItsStart) {
+  port.Feed("A0123");
+  port.Silence();
+  int idle = 0;
+  port.OnIdleRead([&](int) {
+    switch (++idle) {
+      case 1:  // disabled: the rest of that label is read and dropped
+        state.DeviceEnabled = 0;
+        port.Feed("4567\r\n");
+        break;
+      case 2:
+        state.DeviceEnabled = 1;
+        port.Feed("A999999999999\r\n");
+        break;
+      default:
+        if (idle > 5) state.ReceiveActive = false;
+    }
+  });
+  receiver.Run();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A999999999999"}));
+  EXPECT_TRUE(notifier.Boxes().empty());
+}
+
+TEST_F(SerialReceiverTest, DisabledDeviceReadsAndDropsEverything) {
+  state.DeviceEnabled = 0;
+  port.Feed("A012345678905\n\n\n");
+  RunUntilSilent();
+  EXPECT_TRUE(labels.empty());
+  EXPECT_TRUE(notifier.Boxes().empty());
+  EXPECT_EQ(port.PendingInput(), 0u) << "the bytes were read";
+}
+
+TEST_F(SerialReceiverTest, IdlePortPausesAfterEveryEmptyRead) {
+  RunUntilSilent(4);
+  EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{250, 250, 250, 250}));
+  EXPECT_EQ(clock.NowMs(), 4u * (250 + 101));
+}
+
+TEST_F(SerialReceiverTest, LabelIsReadWithoutPausesBetweenBytes) {
+  port.Feed("A012345678905\n");
+  RunUntilSilent(1);
+  EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{250}))
+      << "only the first pause, then one empty read ends the test";
+  EXPECT_EQ(labels.size(), 1u);
+}
+
+TEST_F(SerialReceiverTest, ProgrammingRunHoldsThePort) {
+  state.ProgrammingActive = true;
+  port.Feed("A012345678905\n");
+  int pauses = 0;
+  clock.OnSleep([&](uint32_t) {
+    if (++pauses == 5) state.ReceiveActive = false;
+  });
+  receiver.Run();
+  EXPECT_EQ(port.PendingInput(), 14u) << "nothing was read";
+  EXPECT_TRUE(labels.empty());
+}
+
+TEST_F(SerialReceiverTest, ClearInputDropsTheFrameBeingAssembled) {
+  port.Feed("A12345");
+  port.Silence();
+  port.Feed("E1234565\n");
+  int pauses = 0;
+  // The second pause comes after the partial frame fell silent.
+  clock.OnSleep([&](uint32_t) {
+    if (++pauses == 2) events.RequestFrameDiscard();
+  });
+  RunUntilSilent();
+  EXPECT_EQ(labels, (std::vector<std::string>{"E1234565"}));
+}
+
+TEST_F(SerialReceiverTest, StoppingClearsThePendingPortableOperation) {
+  state.PortableState = 3;
+  // Told to stop during its pause, the loop notices before the next read.
+  clock.OnSleep([&](uint32_t) { state.ReceiveActive = false; });
+  receiver.Run();
+  EXPECT_EQ(state.PortableState, 0);
+  EXPECT_EQ(clock.Sleeps().size(), 1u);
+}
+
+}  // namespace

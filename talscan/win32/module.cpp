@@ -1,0 +1,60 @@
+#include "talscan/win32/module.h"
+
+#include <atomic>
+
+#include "common/hid/win32/win32_hid.h"
+#include "common/registry/win32/win32_registry.h"
+#include "talscan/core/scanner_service.h"
+#include "talscan/win32/event_driver.h"
+#include "talscan/win32/win32_platform.h"
+
+namespace module {
+
+namespace {
+
+HMODULE moduleHandle = nullptr;
+std::atomic<long> liveObjects{0};
+std::atomic<long> serverLocks{0};
+
+// Built on first use, after DllMain, and kept until the process ends: the
+// receive thread may still run it when the last object is released.
+struct ProcessService {
+  ProcessService()
+      : notifier(moduleHandle),
+        platform{registry, notifier, clock, threads, serial, hid, events},
+        service(platform) {}
+
+  reg::Win32Registry registry;
+  Win32Notifier notifier;
+  Win32Clock clock;
+  Win32ThreadLauncher threads;
+  Win32SerialPort serial;
+  hid::Win32Bus hid;
+  EventDriver events;
+  Platform platform;
+  ScannerService service;
+};
+
+ProcessService& Instance() {
+  static ProcessService* instance = new ProcessService();
+  return *instance;
+}
+
+}  // namespace
+
+HMODULE Handle() { return moduleHandle; }
+void SetHandle(HMODULE handle) { moduleHandle = handle; }
+
+void AddObject() { ++liveObjects; }
+void RemoveObject() { --liveObjects; }
+void Lock(bool lock) { lock ? ++serverLocks : --serverLocks; }
+
+bool CanUnload() {
+  return liveObjects == 0 && serverLocks == 0 &&
+         !Instance().service.HasReceiveThread();
+}
+
+ScannerService& Service() { return Instance().service; }
+EventDriver& Events() { return Instance().events; }
+
+}  // namespace module

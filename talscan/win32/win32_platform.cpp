@@ -1,0 +1,170 @@
+#include "talscan/win32/win32_platform.h"
+
+#include "talscan/core/system_errors.h"
+
+namespace {
+
+// 0 when the call succeeded, else the calling thread's last error.
+uint32_t Outcome(BOOL succeeded) {
+  return succeeded ? 0 : GetLastError();
+}
+
+}  // namespace
+
+void Win32Clock::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+LocalTime Win32Clock::Local() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+          now.wSecond};
+}
+
+void Win32Notifier::ShowWarning(const std::string& caption,
+                                const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+              MB_OK | MB_ICONEXCLAMATION);
+}
+
+std::string Win32Notifier::SystemErrorText(uint32_t error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length ? std::string(text, length) : std::string();
+  LocalFree(text);
+  return result;
+}
+
+std::string Win32Notifier::ApplicationName() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module_, path, MAX_PATH - 1);
+  std::string name(path);
+  const size_t slash = name.find_last_of("\\/");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name;
+}
+
+namespace {
+
+class Win32Thread : public RunningThread {
+ public:
+  Win32Thread(HANDLE handle, DWORD id) : handle_(handle), id_(id) {}
+  ~Win32Thread() override { CloseHandle(handle_); }
+  bool WaitForExit(uint32_t milliseconds) override {
+    return WaitForSingleObject(handle_, milliseconds) == WAIT_OBJECT_0;
+  }
+  void Terminate() override { TerminateThread(handle_, 1); }
+  bool IsCurrent() const override { return GetCurrentThreadId() == id_; }
+
+ private:
+  HANDLE handle_;
+  DWORD id_;
+};
+
+DWORD WINAPI RunBody(void* parameter) {
+  std::unique_ptr<std::function<void()>> body(
+      static_cast<std::function<void()>*>(parameter));
+  (*body)();
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<RunningThread> Win32ThreadLauncher::Start(
+    std::function<void()> body, uint32_t& error) {
+  auto* parameter = new std::function<void()>(std::move(body));
+  DWORD id = 0;
+  HANDLE handle = CreateThread(nullptr, 0, RunBody, parameter, 0, &id);
+  if (handle == nullptr) {
+    error = GetLastError();
+    delete parameter;
+    return nullptr;
+  }
+  return std::make_unique<Win32Thread>(handle, id);
+}
+
+Win32SerialPort::~Win32SerialPort() { Close(); }
+
+uint32_t Win32SerialPort::Open(const std::string& name) {
+  HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  handle_ = handle;
+  return 0;
+}
+
+uint32_t Win32SerialPort::SetBufferSizes(uint32_t input, uint32_t output) {
+  return Outcome(SetupComm(handle_, input, output));
+}
+
+uint32_t Win32SerialPort::ReadLineSettings() {
+  dcb_ = {};
+  dcb_.DCBlength = sizeof dcb_;
+  return Outcome(GetCommState(handle_, &dcb_));
+}
+
+uint32_t Win32SerialPort::WriteLineSettings(const LineSettings& settings) {
+  dcb_.BaudRate = settings.BaudRate;
+  dcb_.ByteSize = settings.ByteSize;
+  dcb_.Parity = NOPARITY;
+  dcb_.StopBits = settings.TwoStopBits ? TWOSTOPBITS : ONESTOPBIT;
+  dcb_.fRtsControl = settings.RtsDisabled ? RTS_CONTROL_DISABLE
+                                          : RTS_CONTROL_ENABLE;
+  dcb_.fAbortOnError = settings.AbortOnError ? 1 : 0;
+  return Outcome(SetCommState(handle_, &dcb_));
+}
+
+uint32_t Win32SerialPort::ReadTimeouts() {
+  return Outcome(GetCommTimeouts(handle_, &timeouts_));
+}
+
+uint32_t Win32SerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
+  timeouts_.ReadIntervalTimeout = timeouts.ReadInterval;
+  timeouts_.ReadTotalTimeoutMultiplier = timeouts.ReadTotalMultiplier;
+  timeouts_.ReadTotalTimeoutConstant = timeouts.ReadTotalConstant;
+  timeouts_.WriteTotalTimeoutMultiplier = timeouts.WriteTotalMultiplier;
+  timeouts_.WriteTotalTimeoutConstant = timeouts.WriteTotalConstant;
+  return Outcome(SetCommTimeouts(handle_, &timeouts_));
+}
+
+bool Win32SerialPort::IsOpen() const {
+  return handle_ != INVALID_HANDLE_VALUE;
+}
+
+uint32_t Win32SerialPort::Close() {
+  HANDLE handle = handle_;
+  if (handle == INVALID_HANDLE_VALUE) return syserr::kInvalidHandle;
+  if (!CloseHandle(handle)) return GetLastError();
+  handle_ = INVALID_HANDLE_VALUE;
+  return 0;
+}
+
+int Win32SerialPort::Read(uint8_t* buffer, int capacity) {
+  DWORD count = 0;
+  if (!ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &count,
+                nullptr)) {
+    return -1;
+  }
+  return static_cast<int>(count);
+}
+
+int Win32SerialPort::Write(const uint8_t* data, int count) {
+  DWORD written = 0;
+  if (!WriteFile(handle_, data, static_cast<DWORD>(count), &written,
+                 nullptr)) {
+    return -1;
+  }
+  return static_cast<int>(written);
+}
+
+bool Win32SerialPort::Signal(LineSignal signal) {
+  const DWORD function = signal == LineSignal::kSetRts   ? SETRTS
+                         : signal == LineSignal::kSetDtr ? SETDTR
+                                                         : CLRDTR;
+  return EscapeCommFunction(handle_, function) != 0;
+}

@@ -1,0 +1,58 @@
+// The Win32 implementations of the service object's platform interfaces
+// (the registry's is shared and lives in common/registry).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "talscan/core/clock.h"
+#include "talscan/core/notifier.h"
+#include "talscan/core/serial_port.h"
+#include "talscan/core/thread_launcher.h"
+
+class Win32Clock : public Clock {
+ public:
+  void Sleep(uint32_t milliseconds) override;
+  LocalTime Local() override;
+};
+
+class Win32Notifier : public Notifier {
+ public:
+  explicit Win32Notifier(HMODULE module) : module_(module) {}
+  void ShowWarning(const std::string& caption,
+                   const std::string& text) override;
+  std::string SystemErrorText(uint32_t error) override;
+  std::string ApplicationName() override;
+
+ private:
+  HMODULE module_;
+};
+
+class Win32ThreadLauncher : public ThreadLauncher {
+ public:
+  std::unique_ptr<RunningThread> Start(std::function<void()> body,
+                                       uint32_t& error) override;
+};
+
+// A COM port opened for synchronous I/O.
+class Win32SerialPort : public SerialPort {
+ public:
+  ~Win32SerialPort() override;
+  uint32_t Open(const std::string& name) override;
+  uint32_t SetBufferSizes(uint32_t input, uint32_t output) override;
+  uint32_t ReadLineSettings() override;
+  uint32_t WriteLineSettings(const LineSettings& settings) override;
+  uint32_t ReadTimeouts() override;
+  uint32_t WriteTimeouts(const PortTimeouts& timeouts) override;
+  bool IsOpen() const override;
+  uint32_t Close() override;
+  int Read(uint8_t* buffer, int capacity) override;
+  int Write(const uint8_t* data, int count) override;
+  bool Signal(LineSignal signal) override;
+
+ private:
+  std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
+  DCB dcb_ = {};
+  COMMTIMEOUTS timeouts_ = {};
+};
