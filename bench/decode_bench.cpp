@@ -38,9 +38,10 @@ class NullSink : public EventSink {
 
 void BM_DeliverFrameAtOnce(benchmark::State& state) {
   ScannerState scanner;
+  Opening opening{DeviceEntry()};
   NullSink sink;
-  EventPath path(scanner, sink);
-  scanner.ReceiveActive = true;
+  EventPath path(scanner, opening, sink);
+  opening.ReceiveActive = true;
   scanner.DecodeData = 1;
   LabelFrame frame;
   const std::string label = "A012345678905";
@@ -55,9 +56,10 @@ BENCHMARK(BM_DeliverFrameAtOnce);
 
 void BM_QueueAndDrain(benchmark::State& state) {
   ScannerState scanner;
+  Opening opening{DeviceEntry()};
   NullSink sink;
-  EventPath path(scanner, sink);
-  scanner.ReceiveActive = true;
+  EventPath path(scanner, opening, sink);
+  opening.ReceiveActive = true;
   scanner.DecodeData = 1;
   LabelFrame frame;
   const std::string label = "A012345678905";

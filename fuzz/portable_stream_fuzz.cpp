@@ -34,15 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fakes::RecordingNotifier notifier;
   fakes::RecordingEventSink sink;
   ScannerState state;
-  EventPath events(state, sink);
-  ScannerProgrammer programmer(port, clock, state);
+  Opening opening{DeviceEntry()};
+  EventPath events(state, opening, sink);
+  PortLink link(port, clock, opening);
+  ScannerProgrammer programmer(link, clock, opening);
 
   const uint8_t options = data[0];
-  state.Entry.ScannerType = options & 1 ? kTypePortableM40 : kTypePortableM20;
-  state.Entry.CompatibilityMode = (options >> 1) % 5;
-  state.PortableState = kOperations[data[1] % 14];
-  for (int i = 0; i < 20; ++i) state.Entry.PortableConfiguration[i] = data[2 + i];
-  state.ReceiveActive = true;
+  opening.Entry.ScannerType = options & 1 ? kTypePortableM40 : kTypePortableM20;
+  opening.Entry.CompatibilityMode = (options >> 1) % 5;
+  opening.PortableState = kOperations[data[1] % 14];
+  for (int i = 0; i < 20; ++i) opening.Entry.PortableConfiguration[i] = data[2 + i];
+  opening.ReceiveActive = true;
   state.DeviceEnabled = 1;
   state.DataEventEnabled = 1;
   state.DecodeData = 1;
@@ -83,12 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   port.OnIdleRead([&, chunks](int reads) {
     if (next < chunks->size()) {
       if ((*chunks)[next].request >= 0) {
-        state.PortableState = (*chunks)[next].request;
+        opening.PortableState = (*chunks)[next].request;
       }
       port.Feed((*chunks)[next].bytes);
       ++next;
     } else if (reads > 40) {
-      state.ReceiveActive = false;
+      opening.ReceiveActive = false;
     }
   });
   // The loop must end: a budget of virtual time it may not exceed.
@@ -96,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(clock.NowMs() < 100000000, "the receive loop never ends");
   });
 
-  SerialReceiver receiver(state, port, clock, notifier, events, sink,
+  SerialReceiver receiver(state, opening, link, clock, notifier, events, sink,
                           programmer);
   receiver.Run();
 
@@ -116,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(events.DataCount() <= 300, "queue bound");
   bool known = false;
-  for (long operation : kOperations) known |= state.PortableState == operation;
+  for (long operation : kOperations) known |= opening.PortableState == operation;
   FUZZ_CHECK(known, "a known operation state");
   return 0;
 }

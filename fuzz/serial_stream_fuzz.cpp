@@ -233,8 +233,10 @@ struct Rig {
   fakes::RecordingEventSink sink;
   fakes::RecordingNotifier notifier;
   ScannerState state;
-  EventPath events{state, sink};
-  ScannerProgrammer programmer{tap, clock, state};
+  Opening opening{DeviceEntry()};
+  EventPath events{state, opening, sink};
+  PortLink link{tap, clock, opening};
+  ScannerProgrammer programmer{link, clock, opening};
   std::unique_ptr<SerialReceiver> receiver;
 };
 
@@ -256,17 +258,18 @@ class Harness {
     answers_ = (o0 & 0x20) != 0;
 
     ScannerState& state = rig_->state;
-    state.Entry.ScannerType = kScannerTypes[(o0 >> 6) & 3];
-    state.Entry.CompatibilityMode = settings_.CompatibilityMode;
+    Opening& opening = rig_->opening;
+    opening.Entry.ScannerType = kScannerTypes[(o0 >> 6) & 3];
+    opening.Entry.CompatibilityMode = settings_.CompatibilityMode;
     state.BinaryConversion = settings_.BinaryConversion;
     state.DecodeData = settings_.DecodeData ? 1 : 0;
     state.DeviceEnabled = o0 & 1;
     state.DataEventEnabled = (o0 >> 1) & 1;
     state.AutoDisable = (o0 >> 3) & 1;
     state.FreezeEvents = (o0 >> 4) & 1;
-    state.ReceiveActive = true;
+    opening.ReceiveActive = true;
     rig_->receiver = std::make_unique<SerialReceiver>(
-        state, rig_->tap, rig_->clock, rig_->notifier, rig_->events,
+        state, opening, rig_->link, rig_->clock, rig_->notifier, rig_->events,
         rig_->sink, rig_->programmer);
 
     // Every programming run is started by at least one byte the loop read
@@ -284,14 +287,14 @@ class Harness {
     rig.clock.OnSleep([this](uint32_t) { CheckBudget(); });
     rig.port.OnWrite([this](uint8_t byte) { Answer(byte); });
     rig.notifier.OnShow([this] {
-      FUZZ_CHECK(!rig_->state.ProgrammingActive,
+      FUZZ_CHECK(!rig_->opening.ProgrammingActive,
                  "a warning while a programming run holds the port");
       ++boxes_;
     });
     rig.sink.OnEvent([this](const fakes::FiredEvent& event) { OnEvent(event); });
     rig.port.OnIdleRead([this](int reads) { OnIdleRead(reads); });
     rig.tap.beforeRead = [this] {
-      if (rig_->state.ProgrammingActive) return;
+      if (rig_->opening.ProgrammingActive) return;
       CheckStep();
       while (nextInStream_ < script_.inStream.size() &&
              script_.inStream[nextInStream_].afterBytes <= bytesRead_) {
@@ -299,7 +302,7 @@ class Harness {
       }
     };
     rig.tap.afterRead = [this](const uint8_t* buffer, int count) {
-      if (!rig_->state.ProgrammingActive) ExpectStep(buffer, count);
+      if (!rig_->opening.ProgrammingActive) ExpectStep(buffer, count);
     };
 
     FeedChunk(script_.chunks[0]);
@@ -307,7 +310,7 @@ class Harness {
     rig.receiver->Run();
     CheckStep();
 
-    FUZZ_CHECK(!rig.state.ProgrammingActive,
+    FUZZ_CHECK(!rig.opening.ProgrammingActive,
                "the loop ended with ProgrammingActive set");
     FUZZ_CHECK(nextChunk_ == script_.chunks.size(),
                "the loop ended before the whole stream was sent");
@@ -339,7 +342,7 @@ class Harness {
   // unlisted type, ACK after each five-byte command of the fixed laser.
   void Answer(uint8_t byte) {
     if (!answers_) return;
-    const long type = rig_->state.Entry.ScannerType;
+    const long type = rig_->opening.Entry.ScannerType;
     if (type == kTypeUnlisted && byte == 0x04) {
       rig_->port.Feed(std::vector<uint8_t>{'O', 'K', kCR, kLF});
     } else if (type == kTypeFixedLaser) {
@@ -350,6 +353,7 @@ class Harness {
 
   void Perform(Action action) {
     ScannerState& state = rig_->state;
+    Opening& opening = rig_->opening;
     EventPath& events = rig_->events;
     inAction_ = true;
     switch (action) {
@@ -381,14 +385,14 @@ class Harness {
   void OnIdleRead(int reads) {
     CheckBudget();
     Rig& rig = *rig_;
-    if (rig.state.ProgrammingActive) return;
+    if (rig.opening.ProgrammingActive) return;
     if (nextChunk_ < script_.chunks.size()) {
       const Chunk& chunk = script_.chunks[nextChunk_++];
       Perform(chunk.before);
       FeedChunk(chunk);
       return;
     }
-    if (reads >= kStopAfterIdleReads) rig.state.ReceiveActive = false;
+    if (reads >= kStopAfterIdleReads) rig.opening.ReceiveActive = false;
   }
 
   // A read of the receive loop has returned (the application's actions of
@@ -457,7 +461,7 @@ class Harness {
     FUZZ_CHECK(event.kind == fakes::FiredEvent::kData,
                "an event other than a data event");
     FUZZ_CHECK(event.number == 1, "a data event status other than 1");
-    FUZZ_CHECK(!rig.state.ProgrammingActive,
+    FUZZ_CHECK(!rig.opening.ProgrammingActive,
                "a data event during a programming run");
     FUZZ_CHECK(rig.state.FreezeEvents == 0, "a data event while frozen");
     FUZZ_CHECK(rig.events.DataCount() <= LabelQueue::kCapacity,

@@ -1,6 +1,6 @@
 // The HID platform as the driver set needs it: the present HID interfaces
-// to search, and a device opened twice, for overlapped reads of input
-// reports and synchronous writes of output reports. Failures are system
+// to search, and a device opened twice, for reads of input reports and
+// bounded writes of output reports. Failures are system
 // error numbers (0 is success).
 #pragma once
 
@@ -31,8 +31,10 @@ class Device {
   virtual bool FinishRead(int& count, uint32_t& error) = 0;
   virtual void CancelRead() = 0;
 
-  // One output report, written synchronously; 0 or the error. Nothing is
-  // written, and 0 returned, once the device is closed.
+  // One output report; 0 or the error. A device that does not take it
+  // within a bound fails it (the platform's time-out error) instead of
+  // holding the caller. Nothing is written, and 0 returned, once the device
+  // is closed.
   virtual uint32_t WriteReport(const uint8_t* report, int size) = 0;
 
   // Closes both handles; safe from any thread, and more than once.

@@ -20,6 +20,12 @@ constexpr long kStateIdle = 2;
 constexpr long kServiceObjectVersion = 1006008;
 constexpr long kPowerStateUnknown = 2000;
 
+// Status updates (OPOS_SUE_): the device came back, or went off or offline.
+namespace sue {
+constexpr long PowerOnline = 2001;
+constexpr long PowerOffOffline = 2004;
+}  // namespace sue
+
 // Numeric property indices (PIDX_ and PIDXScan_).
 namespace pidx {
 constexpr long Claimed = 1;

@@ -6,15 +6,15 @@ namespace {
 constexpr long kDataStatus = 1;
 }
 
-EventPath::EventPath(ScannerState& state, EventSink& sink)
-    : state_(state), sink_(sink) {
+EventPath::EventPath(ScannerState& state, Opening& opening, EventSink& sink)
+    : state_(state), opening_(opening), sink_(sink) {
   scan_.ScanData.reserve(kMaxScanDataLength);
   scan_.ScanDataLabel.reserve(kMaxScanDataLength);
 }
 
 ScanDataSettings EventPath::CurrentSettings() const {
   ScanDataSettings settings;
-  settings.CompatibilityMode = state_.Entry.CompatibilityMode;
+  settings.CompatibilityMode = opening_.Entry.CompatibilityMode;
   settings.BinaryConversion = state_.BinaryConversion;
   settings.DecodeData = state_.DecodeData != 0;
   return settings;
@@ -29,11 +29,10 @@ void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
   if (length <= 0) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool held = state_.DataEventEnabled == 0 ||
-                      state_.FreezeEvents != 0 || state_.COEventsFrozen;
+    const bool held = EventsHeld();
     // While a data event is being handled its label must stay what the
     // handler reads: a label arriving meanwhile waits in the queue.
-    if (delivering_ || (state_.ReceiveActive && held)) {
+    if (delivering_ || (opening_.ReceiveActive && held)) {
       queue_.Push(bytes, length);  // a full queue drops the label
       return;
     }
@@ -54,6 +53,7 @@ void EventPath::DeliverQueuedLabel(std::atomic<long>& flag, long value) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     flag = value;
+    roomChanged_.notify_all();
     if (delivering_ || !TakeQueuedLabel()) return;
   }
   FireDataEvents();
@@ -66,6 +66,7 @@ void EventPath::FireDataEvents() {
     sink_.FireSOData(kDataStatus);
     std::lock_guard<std::mutex> lock(mutex_);
     delivering_ = false;
+    roomChanged_.notify_all();
     if (!TakeQueuedLabel()) return;
   }
 }
@@ -77,6 +78,7 @@ bool EventPath::TakeQueuedLabel() {
   }
   delivering_ = true;
   queue_.Pop(queuedLabel_);
+  roomChanged_.notify_all();
   BuildScanData(queuedLabel_.Bytes, static_cast<size_t>(queuedLabel_.Length),
                 CurrentSettings(), scan_);
   // With labels still waiting the application asks for the next one by
@@ -124,6 +126,7 @@ void EventPath::ClearInput() {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearScanData();
   queue_.Clear();
+  roomChanged_.notify_all();
 }
 
 void EventPath::Reset() {
@@ -139,5 +142,26 @@ bool EventPath::TakeFrameDiscardRequest() {
 
 void EventPath::ReplaceEntry(const DeviceEntry& entry) {
   std::lock_guard<std::mutex> lock(mutex_);
-  state_.Entry = entry;
+  opening_.Entry = entry;
+}
+
+bool EventPath::EventsHeld() const {
+  return state_.DataEventEnabled == 0 || state_.FreezeEvents != 0 ||
+         state_.COEventsFrozen;
+}
+
+bool EventPath::HasRoom() const {
+  return queue_.Count() < LabelQueue::kCapacity ||
+         (!delivering_ && !EventsHeld());
+}
+
+// Waited for in short slices, so that a Close is noticed at once.
+bool EventPath::AwaitRoomForLabel(std::chrono::milliseconds limit) {
+  constexpr std::chrono::milliseconds kSlice(50);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (std::chrono::milliseconds waited(0); !HasRoom(); waited += kSlice) {
+    if (waited >= limit || !opening_.ReceiveActive) return false;
+    roomChanged_.wait_for(lock, kSlice);
+  }
+  return true;
 }

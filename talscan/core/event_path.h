@@ -6,18 +6,21 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
 #include "talscan/core/event_sink.h"
 #include "talscan/core/label_frame.h"
 #include "talscan/core/label_queue.h"
+#include "talscan/core/opening.h"
 #include "talscan/core/scan_data.h"
 #include "talscan/core/scanner_state.h"
 
 class EventPath {
  public:
-  EventPath(ScannerState& state, EventSink& sink);
+  EventPath(ScannerState& state, Opening& opening, EventSink& sink);
 
   // Receive thread: hands a finished frame on and empties it.
   void DeliverFrame(LabelFrame& frame);
@@ -45,6 +48,11 @@ class EventPath {
   // assembled to be dropped.
   bool TakeFrameDiscardRequest();
 
+  // Receive thread: waits until a label handed on now would reach the
+  // application rather than be dropped by a full queue. False when that
+  // did not happen within `limit`, or the opening is closing.
+  bool AwaitRoomForLabel(std::chrono::milliseconds limit);
+
   // Commits a device entry read while an opening is in force.
   void ReplaceEntry(const DeviceEntry& entry);
 
@@ -55,9 +63,14 @@ class EventPath {
   void FireDataEvents();
   void ClearScanData();
 
+  bool EventsHeld() const;
+  bool HasRoom() const;
+
   ScannerState& state_;
+  Opening& opening_;
   EventSink& sink_;
   std::mutex mutex_;
+  std::condition_variable roomChanged_;
   LabelQueue queue_;
   Label queuedLabel_;  // working buffer of a label taken from the queue
   ScanResult scan_;

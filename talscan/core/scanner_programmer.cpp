@@ -1,6 +1,5 @@
 #include "talscan/core/scanner_programmer.h"
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -9,13 +8,6 @@
 namespace {
 
 constexpr uint8_t kAck = 0x06;
-// A scanner that keeps sending would keep a drain pass reading for ever;
-// a pass ends after this many bytes (over a second of input at 9600 baud)
-// and the drain then reports that the port did not go quiet.
-constexpr int kDrainPassLimit = 1024;
-// A run waits this long for one in progress on the other thread: longer
-// than any run takes.
-constexpr std::chrono::seconds kRunWaitLimit(15);
 
 const char* const kModel88Commands[] = {
     ">!IN",  ">5AD00", ">8AB0D0A", ">6AH01", ">BAH4D",
@@ -32,73 +24,42 @@ bool IsOkReply(const uint8_t* reply, int count) {
 
 }  // namespace
 
-bool ScannerProgrammer::RunSlot::Take() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!freed_.wait_for(lock, kRunWaitLimit, [this] { return !taken_; })) {
-    return false;
-  }
-  taken_ = true;
-  return true;
-}
-
-void ScannerProgrammer::RunSlot::Give() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  taken_ = false;
-  freed_.notify_one();
-}
-
-// The slot for the length of one run.
-class ScannerProgrammer::RunTurn {
- public:
-  explicit RunTurn(RunSlot& slot) : slot_(slot), taken_(slot.Take()) {}
-  ~RunTurn() {
-    if (taken_) slot_.Give();
-  }
-  bool Taken() const { return taken_; }
-
- private:
-  RunSlot& slot_;
-  const bool taken_;
-};
-
-ScannerProgrammer::ScannerProgrammer(SerialPort& port, Clock& clock,
-                                     ScannerState& state)
-    : port_(port), clock_(clock), state_(state) {}
-
-void ScannerProgrammer::PauseReceiveThread() {
-  state_.ProgrammingActive = true;
-  // Waits for a read the receive thread may have begun before the flag.
-  std::lock_guard<std::mutex> wait(readGate_);
-}
+ScannerProgrammer::ScannerProgrammer(PortLink& link, Clock& clock,
+                                     Opening& opening)
+    : link_(link), clock_(clock), opening_(opening) {}
 
 int ScannerProgrammer::ReadReply() {
   std::memset(reply_, 0, sizeof reply_);
-  return port_.Read(reply_, sizeof reply_);
+  return link_.ReadReply(reply_, sizeof reply_);
 }
 
-bool ScannerProgrammer::Stopping() const { return !state_.ReceiveActive; }
+bool ScannerProgrammer::Stopping() const { return !opening_.ReceiveActive; }
 
 bool ScannerProgrammer::ProgramScanner() {
-  RunTurn turn(runSlot_);
-  if (!turn.Taken()) return false;
-  PauseReceiveThread();
-  const DeviceEntry& entry = state_.Entry;
-  bool result = false;
+  PortLink::Hold hold(link_);
+  if (!hold.Taken()) return false;
+  const bool result = RunSequence();
+  // The device is closing: the run ends without its drain, so that the
+  // receive thread running it ends within the bound of Close.
+  if (Stopping()) return false;
+  link_.Drain();
+  return result;
+}
+
+bool ScannerProgrammer::RunSequence() {
+  const DeviceEntry& entry = opening_.Entry;
   switch (entry.ScannerType) {
     case kTypeUnlisted: {
       std::string command = "\x01\r\nS0680\r\n\x04";
-      if (SendAndCheckOk(command.c_str())) {
-        command = std::string("\x01\r\n") + (entry.AutoScan ? "F0102" : "F0101") +
-                  "\r\n\x04";
-        result = SendAndCheckOk(command.c_str());
-      }
-      break;
+      if (!SendAndCheckOk(command.c_str())) return false;
+      command = std::string("\x01\r\n") + (entry.AutoScan ? "F0102" : "F0101") +
+                "\r\n\x04";
+      return SendAndCheckOk(command.c_str());
     }
     case kTypeFixedLaser: {
       const bool first = SendWithRetry("\xAA----");
       const bool second = SendWithRetry("\xAAIS01");
-      result = first && second;
-      break;
+      return first && second;
     }
     case kTypeModel88: {
       bool firstCommand = true;
@@ -109,28 +70,22 @@ bool ScannerProgrammer::ProgramScanner() {
       }
       SendUnchecked(entry.AutoScan ? ">7AA04\r\n" : ">7AA01\r\n");
       // No reply is read, so the run can never be confirmed.
-      result = false;
-      break;
+      return false;
     }
     default:
-      break;
+      return false;
   }
-  if (Stopping()) {
-    // The device is closing: the run ends without its drain, so that the
-    // receive thread running it ends within the bound of Close.
-    state_.ProgrammingActive = false;
-    return false;
-  }
-  DrainPortLocked();
-  return result;
 }
 
 bool ScannerProgrammer::SendAndCheckOk(const char* command) {
   if (Stopping()) return false;
-  for (const char* p = command; *p; ++p) {
-    const uint8_t byte = static_cast<uint8_t>(*p);
-    port_.Write(&byte, 1);
-    clock_.Sleep(2);
+  {
+    PortLink::WriteTurn turn(link_);
+    for (const char* p = command; *p; ++p) {
+      const uint8_t byte = static_cast<uint8_t>(*p);
+      turn.Write(&byte, 1);
+      clock_.Sleep(2);
+    }
   }
   clock_.Sleep(1000);
   const int count = ReadReply();
@@ -139,12 +94,15 @@ bool ScannerProgrammer::SendAndCheckOk(const char* command) {
 
 bool ScannerProgrammer::SendWithRetry(const char* command) {
   for (int attempt = 0; attempt < 2 && !Stopping(); ++attempt) {
-    for (const char* p = command; *p; ++p) {
-      const uint8_t byte = static_cast<uint8_t>(*p);
-      if (port_.Write(&byte, 1) != 1) return false;
-      clock_.Sleep(1);
-      clock_.Sleep(1);
-      clock_.Sleep(1);
+    {
+      PortLink::WriteTurn turn(link_);
+      for (const char* p = command; *p; ++p) {
+        const uint8_t byte = static_cast<uint8_t>(*p);
+        if (turn.Write(&byte, 1) != 1) return false;
+        clock_.Sleep(1);
+        clock_.Sleep(1);
+        clock_.Sleep(1);
+      }
     }
     clock_.Sleep(1000);
     if (ReadReply() == 1 && reply_[0] == kAck) return true;
@@ -155,34 +113,13 @@ bool ScannerProgrammer::SendWithRetry(const char* command) {
 // False, sending nothing, once the device is closing.
 bool ScannerProgrammer::SendUnchecked(const char* command) {
   if (Stopping()) return false;
-  for (const char* p = command; *p; ++p) {
-    const uint8_t byte = static_cast<uint8_t>(*p);
-    port_.Write(&byte, 1);
+  {
+    PortLink::WriteTurn turn(link_);
+    for (const char* p = command; *p; ++p) {
+      const uint8_t byte = static_cast<uint8_t>(*p);
+      turn.Write(&byte, 1);
+    }
   }
   clock_.Sleep(450);
-  return true;
-}
-
-bool ScannerProgrammer::DrainPort() {
-  RunTurn turn(runSlot_);
-  if (!turn.Taken()) return false;
-  PauseReceiveThread();
-  return DrainPortLocked();
-}
-
-bool ScannerProgrammer::DrainPortLocked() {
-  uint8_t byte = 0;
-  for (int pass = 0; pass < 3; ++pass) {
-    for (int n = 0; n < kDrainPassLimit && port_.Read(&byte, 1) == 1; ++n) {
-    }
-    clock_.Sleep(150);
-  }
-  const int last = port_.Read(&byte, 1);
-  state_.ProgrammingActive = false;
-  return last == 0;
-}
-
-bool ScannerProgrammer::WritePortByte(uint8_t byte) {
-  port_.Write(&byte, 1);
   return true;
 }

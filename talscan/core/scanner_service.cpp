@@ -17,25 +17,22 @@ constexpr uint8_t kDisableByte = 0x0F;
 }  // namespace
 
 ScannerService::ScannerService(const Platform& platform)
-    : platform_(platform),
-      events_(state_, platform.events),
-      programmer_(platform.serial, platform.clock, state_),
-      usb_(state_, platform.hid, platform.notifier, events_, platform.events) {}
+    : platform_(platform) {}
 
-ScannerService::~ScannerService() {
-  state_.ReceiveActive = false;
-  usb_.StopReading();
-  StopReceiveThread(kSerialCloseBoundMs);
-  usb_.Close();
-}
+ScannerService::~ScannerService() { EndOpening(); }
 
 // A receive thread that ended by itself (a USB read error) no longer
 // counts: the device may be searched for and opened again.
 bool ScannerService::HasReceiveThread() const {
   auto running = [](const std::unique_ptr<RunningThread>& thread) {
-    return thread != nullptr && !thread->WaitForExit(0);
+    return thread != nullptr && thread->IsRunning();
   };
-  return running(receiveThread_) || running(finishingThread_);
+  return stopping_ || running(receiveThread_) || running(finishingThread_);
+}
+
+std::shared_ptr<Session> ScannerService::CurrentSession() const {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_;
 }
 
 long ScannerService::Record(long result) {
@@ -67,18 +64,16 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
   OpenFailure failure;
   const bool loaded = LoadDeviceEntry(platform_.registry, entry, failure);
 
-  // While an opening is in force its receive thread works with its entry;
-  // a new entry replaces it only when this opening succeeds.
-  const bool inForce = HasReceiveThread();
-  if (!inForce) state_.Entry = entry;
+  // While an opening is in force its entry stays; a new entry replaces it
+  // only when this opening succeeds.
+  if (!HasReceiveThread()) entry_ = entry;
   if (!loaded) return StepFailed(entry.DebugLevel, failure);
 
   const bool opened = entry.ScannerType == kTypeUsb
-                          ? OpenUsbDevice(failure)
+                          ? OpenUsbDevice(entry, failure)
                           : OpenSerialDevice(entry, failure);
   if (!opened) return StepFailed(entry.DebugLevel, failure);
-
-  if (inForce) events_.ReplaceEntry(entry);
+  entry_ = entry;
   state_.State = opos::kStateIdle;
   return Record(opos::kSuccess);
 }
@@ -91,58 +86,60 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
     return false;
   }
   if (!OpenSerialPort(platform_.serial, entry, failure)) return false;
-  state_.ReceiveActive = true;
-  state_.ProgrammingActive = false;
-  state_.PortableState = 0;
+  auto session = std::make_shared<Session>(state_, entry, platform_);
+  session->opening.ReceiveActive = true;
   uint32_t error = 0;
-  const bool started = StartReceiveThread(
-      [this] {
-        SerialReceiver receiver(state_, platform_.serial, platform_.clock,
-                                platform_.notifier, events_, platform_.events,
-                                programmer_);
-        receiver.Run();
-      },
-      error);
-  if (!started) {
+  if (!StartReceiveThread(session, &Session::RunSerialReceiver, error)) {
     // A port without its receive thread would deliver nothing.
-    state_.ReceiveActive = false;
-    platform_.serial.Close();
+    session->opening.ReceiveActive = false;
+    session->link.Close();
     failure = {"Can't start receive data thread", std::nullopt};
     return false;
   }
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  session_ = std::move(session);
   return true;
 }
 
-bool ScannerService::OpenUsbDevice(OpenFailure& failure) {
+bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
+                                   OpenFailure& failure) {
   // An open USB scanner is open already; no second thread is started.
-  if (usb_.IsOpen()) return true;
+  if (std::shared_ptr<Session> current = CurrentSession()) {
+    if (current->usb.IsOpen()) {
+      current->events.ReplaceEntry(entry);
+      return true;
+    }
+  }
   if (HasReceiveThread()) {
     failure = {"Unable to open USB Scanner", syserr::kAccessDenied};
     return false;
   }
-  state_.ReceiveActive = true;
-  state_.PortableState = 0;
+  auto session = std::make_shared<Session>(state_, entry, platform_);
+  session->opening.ReceiveActive = true;
   uint32_t error = 0;
-  if (!usb_.OpenHidDevice(error)) {
-    state_.ReceiveActive = false;
+  if (!session->usb.OpenHidDevice(error)) {
     failure = {"Unable to open USB Scanner", error};
     return false;
   }
-  if (!StartReceiveThread([this] { usb_.RunReceiveThread(); }, error)) {
+  if (!StartReceiveThread(session, &Session::RunUsbReceiver, error)) {
     platform_.notifier.ShowWarning(platform_.notifier.ApplicationName(),
                                    "Can't start receive data thread");
-    usb_.Close();
-    state_.ReceiveActive = false;
+    session->usb.Close();
     failure = {"Unable to open USB Scanner", error};
     return false;
   }
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  session_ = std::move(session);
   return true;
 }
 
-bool ScannerService::StartReceiveThread(std::function<void()> body,
+// The thread keeps its session alive for as long as it runs.
+bool ScannerService::StartReceiveThread(const std::shared_ptr<Session>& session,
+                                        void (Session::*body)(),
                                         uint32_t& error) {
   finishingThread_.reset();  // it has ended: no thread may run beside it
-  receiveThread_ = platform_.threads.Start(std::move(body), error);
+  receiveThread_ = platform_.threads.Start(
+      [session, body] { (session.get()->*body)(); }, error);
   return receiveThread_ != nullptr;
 }
 
@@ -154,22 +151,48 @@ void ScannerService::StopReceiveThread(uint32_t boundMs) {
     finishingThread_ = std::move(receiveThread_);
     return;
   }
-  if (!receiveThread_->WaitForExit(boundMs)) receiveThread_->Terminate();
-  receiveThread_.reset();
+  // Taken out first: the wait lets the caller's messages run, and one of
+  // them may call Close again.
+  std::unique_ptr<RunningThread> thread = std::move(receiveThread_);
+  stopping_ = true;
+  if (!thread->WaitForExit(boundMs)) thread->Terminate();
+  stopping_ = false;
 }
 
 long ScannerService::Close() {
-  state_.ReceiveActive = false;
-  if (state_.Entry.ScannerType == kTypeUsb) {
-    usb_.StopReading();
+  std::shared_ptr<Session> session = CurrentSession();
+  if (!session) {
+    // No port to close; a USB device has nothing that could fail.
+    if (entry_.ScannerType != kTypeUsb) return Record(opos::kFailure);
+    ResetToClosed();
+    return Record(opos::kSuccess);
+  }
+  session->opening.ReceiveActive = false;
+  if (session->opening.Entry.ScannerType == kTypeUsb) {
+    session->usb.StopReading();
     StopReceiveThread(kUsbCloseBoundMs);
-    usb_.Close();
+    session->usb.Close();
   } else {
     StopReceiveThread(kSerialCloseBoundMs);
-    if (platform_.serial.Close() != 0) return Record(opos::kFailure);
+    if (!session->link.Close()) return Record(opos::kFailure);
+  }
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    if (session_ == session) session_.reset();
   }
   ResetToClosed();
   return Record(opos::kSuccess);
+}
+
+// The opening ends whatever happens: the service object is going away.
+void ScannerService::EndOpening() {
+  std::shared_ptr<Session> session = CurrentSession();
+  if (!session) return;
+  Close();
+  session->opening.ReceiveActive = false;
+  session->link.Close();
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  session_.reset();
 }
 
 void ScannerService::ResetToClosed() {
@@ -182,7 +205,6 @@ void ScannerService::ResetToClosed() {
   state_.BinaryConversion = 0;
   state_.DecodeData = 0;
   state_.COEventsFrozen = false;
-  events_.Reset();
   state_.ResultCode = opos::kClosed;
 }
 
@@ -212,45 +234,43 @@ long ScannerService::COFreezeEvents(bool freeze) {
 long ScannerService::ClearInput() {
   if (state_.State == opos::kStateClosed) return Record(opos::kClosed);
   if (state_.Claimed == 0) return Record(opos::kNotClaimed);
+  std::shared_ptr<Session> session = CurrentSession();
+  if (!session) return Record(opos::kClosed);
   // Asked before the drain hands the port back, so that no byte read after
   // it is joined to one read before.
-  events_.RequestFrameDiscard();
+  session->events.RequestFrameDiscard();
   // A USB scanner has no port to drain: its input is what is held here.
-  if (state_.Entry.ScannerType != kTypeUsb && !programmer_.DrainPort()) {
+  if (session->opening.Entry.ScannerType != kTypeUsb &&
+      !session->link.DrainPort()) {
     return Record(opos::kFailure);
   }
-  events_.ClearInput();
+  session->events.ClearInput();
   return Record(opos::kSuccess);
 }
 
 long ScannerService::DirectIO(long command) {
-  const long type = state_.Entry.ScannerType;
+  const long type = entry_.ScannerType;
+  std::shared_ptr<Session> session = CurrentSession();
   if (type == kTypeUsb) return Record(opos::kIllegal);
   if (!IsPortableType(type)) {
     if (command != kProgramScannerCommand) return Record(opos::kIllegal);
-    return Record(programmer_.ProgramScanner() ? opos::kSuccess
-                                               : opos::kFailure);
+    const bool programmed = session && session->programmer.ProgramScanner();
+    return Record(programmed ? opos::kSuccess : opos::kFailure);
   }
-  long portableState = 0;
-  switch (command) {
-    case 100: portableState = 0; break;
-    case 200: portableState = 1; break;
-    case 201: portableState = 10; break;
-    case 202: portableState = 20; break;
-    case 203: portableState = 30; break;
-    case 204: portableState = 40; break;
-    case 205: portableState = 50; break;
-    default: return Record(opos::kIllegal);
-  }
-  // The clock and G commands exist on the M-20 only.
-  if (type == kTypePortableM40 && (command == 202 || command == 205)) {
+  long operation = portable::kIdle;
+  if (!portable::RequestedOperation(command, operation)) {
     return Record(opos::kIllegal);
   }
-  if (command != 100) {
-    portable::WakePortableScanner(platform_.serial, platform_.clock,
-                                  state_.Entry);
+  if (type == kTypePortableM40 && portable::IsM20OnlyCommand(command)) {
+    return Record(opos::kIllegal);
   }
-  state_.PortableState = portableState;
+  if (session) {
+    if (command != portable::kCommandStop) {
+      portable::WakePortableScanner(session->link, platform_.clock,
+                                    session->opening.Entry);
+    }
+    session->opening.PortableState = operation;
+  }
   return Record(opos::kSuccess);
 }
 
@@ -267,12 +287,18 @@ long ScannerService::GetPropertyNumber(long index) {
     case opos::pidx::State: return state_.State;
     case opos::pidx::AutoDisable: return state_.AutoDisable;
     case opos::pidx::BinaryConversion: return state_.BinaryConversion;
-    case opos::pidx::DataCount: return events_.DataCount();
+    case opos::pidx::DataCount: {
+      std::shared_ptr<Session> session = CurrentSession();
+      return session ? session->events.DataCount() : 0;
+    }
     case opos::pidx::PowerNotify: return 0;
     case opos::pidx::PowerState: return opos::kPowerStateUnknown;
     case opos::pidx::CapPowerReporting: return 0;
     case opos::pidx::DecodeData: return state_.DecodeData;
-    case opos::pidx::ScanDataType: return events_.ScanDataType();
+    case opos::pidx::ScanDataType: {
+      std::shared_ptr<Session> session = CurrentSession();
+      return session ? session->events.ScanDataType() : opos::sdt::Unknown;
+    }
     default: Record(opos::kIllegal); return 0;
   }
 }
@@ -281,14 +307,22 @@ void ScannerService::SetPropertyNumber(long index, long number) {
   Record(opos::kSuccess);
   switch (index) {
     case opos::pidx::DataEventEnabled:
-      events_.SetDataEventEnabled(number);
+      if (std::shared_ptr<Session> session = CurrentSession()) {
+        session->events.SetDataEventEnabled(number);
+      } else {
+        state_.DataEventEnabled = number;
+      }
       break;
     case opos::pidx::DeviceEnabled:
       state_.DeviceEnabled = number;
       TellScannerDeviceEnabled(number != 0);
       break;
     case opos::pidx::FreezeEvents:
-      events_.SetFreezeEvents(number);
+      if (std::shared_ptr<Session> session = CurrentSession()) {
+        session->events.SetFreezeEvents(number);
+      } else {
+        state_.FreezeEvents = number;
+      }
       break;
     case opos::pidx::AutoDisable:
       state_.AutoDisable = number;
@@ -306,10 +340,13 @@ void ScannerService::SetPropertyNumber(long index, long number) {
 }
 
 void ScannerService::TellScannerDeviceEnabled(bool enabled) {
-  if (state_.Entry.ScannerType == kTypeFixedLaser) {
-    programmer_.WritePortByte(enabled ? kEnableByte : kDisableByte);
-  } else if (state_.Entry.ScannerType == kTypeUsb) {
-    usb_.WriteHidReport(enabled);
+  std::shared_ptr<Session> session = CurrentSession();
+  if (!session) return;
+  const long type = session->opening.Entry.ScannerType;
+  if (type == kTypeFixedLaser) {
+    session->link.WriteByte(enabled ? kEnableByte : kDisableByte);
+  } else if (type == kTypeUsb) {
+    session->usb.WriteHidReport(enabled);
   }
 }
 
@@ -321,8 +358,13 @@ std::string ScannerService::GetPropertyString(long index) {
     case opos::pidx::DeviceName: return "Barcode Scanner";
     case opos::pidx::ServiceObjectDescription:
       return "OPOS Scanner Driver, Release 2008 .";
-    case opos::pidx::ScanData: return events_.ScanData();
-    case opos::pidx::ScanDataLabel: return events_.ScanDataLabel();
+    case opos::pidx::ScanData:
+    case opos::pidx::ScanDataLabel: {
+      std::shared_ptr<Session> session = CurrentSession();
+      if (!session) return "";
+      return index == opos::pidx::ScanData ? session->events.ScanData()
+                                           : session->events.ScanDataLabel();
+    }
     default: return "[Error]";
   }
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/opos/opos.h"
+#include "talscan/core/portable/protocol.h"
 #include "talscan/core/scanner_warnings.h"
 
 namespace {
@@ -13,7 +15,8 @@ constexpr int kIdleLimit = 10;
 constexpr int kIdleCountMax = 255;
 constexpr uint8_t kCR = 0x0D;
 constexpr uint8_t kLF = 0x0A;
-constexpr long kScannerSilent = 900;
+// A vanished port is tried again about once a second.
+constexpr uint32_t kReopenIntervalMs = 1000;
 
 bool IsCodeLetter(uint8_t byte) {
   return byte != 0 && std::strchr("AEFGHIKLMNP", byte) != nullptr;
@@ -21,23 +24,24 @@ bool IsCodeLetter(uint8_t byte) {
 
 }  // namespace
 
-SerialReceiver::SerialReceiver(ScannerState& state, SerialPort& port,
-                               Clock& clock, Notifier& notifier,
-                               EventPath& events, EventSink& sink,
-                               ScannerProgrammer& programmer)
+SerialReceiver::SerialReceiver(ScannerState& state, Opening& opening,
+                               PortLink& link, Clock& clock,
+                               Notifier& notifier, EventPath& events,
+                               EventSink& sink, ScannerProgrammer& programmer)
     : state_(state),
-      port_(port),
+      opening_(opening),
+      link_(link),
       clock_(clock),
       notifier_(notifier),
       events_(events),
       sink_(sink),
       programmer_(programmer),
-      portableType_(IsPortableType(state.Entry.ScannerType)),
-      portable_(state, port, clock, notifier, events, sink, frame_) {}
+      portableType_(IsPortableType(opening.Entry.ScannerType)),
+      portable_(opening, link, clock, notifier, events, sink, frame_) {}
 
 void SerialReceiver::Run() {
   idleCount_ = 0;
-  while (state_.ReceiveActive) {
+  while (opening_.ReceiveActive) {
     // Taken only after the port fell silent, so an idle port costs about
     // three wake-ups a second while a label is read as fast as it comes.
     clock_.Sleep(kPauseMs);
@@ -47,14 +51,18 @@ void SerialReceiver::Run() {
 
 void SerialReceiver::ReadUntilIdle() {
   for (;;) {
-    if (!state_.ReceiveActive) {
-      state_.PortableState = 0;
+    if (!opening_.ReceiveActive) {
+      opening_.PortableState = 0;
       return;
     }
     uint8_t byte = 0;
-    const int count = ReadByte(byte);
-    if (count < 0) return;  // programming holds the port
-    if (count == 1) {
+    const PortLink::ReadResult read = link_.ReceiveByte(byte);
+    if (read == PortLink::ReadResult::kHeld) return;
+    if (read == PortLink::ReadResult::kFailed) {
+      RecoverPort();
+      return;
+    }
+    if (read == PortLink::ReadResult::kByte) {
       idleCount_ = 0;
       // A byte dropped while the device is disabled breaks the label or
       // packet under way: what came before it must not be joined to what
@@ -72,14 +80,6 @@ void SerialReceiver::ReadUntilIdle() {
     }
     if (!IdleStep()) return;
   }
-}
-
-// 1 when a byte arrived, 0 when none did (time-out or failed read), -1
-// when a programming run holds the port and nothing was read.
-int SerialReceiver::ReadByte(uint8_t& byte) {
-  std::lock_guard<std::mutex> gate(programmer_.ReadGate());
-  if (state_.ProgrammingActive) return -1;
-  return port_.Read(&byte, 1) == 1 ? 1 : 0;
 }
 
 void SerialReceiver::TakeFixedByte(uint8_t byte) {
@@ -106,9 +106,10 @@ void SerialReceiver::DropFrame() {
 bool SerialReceiver::IdleStep() {
   if (state_.DeviceEnabled == 0) return false;
   if (events_.TakeFrameDiscardRequest()) DropFrame();
-  // One or two stray bytes followed by silence are noise.
+  // One or two stray bytes followed by silence are noise; a packet they
+  // began is given up too, or the next one would be read shifted.
   if (frame_.FrameLength == 1 || frame_.FrameLength == 2) {
-    frame_.ResetFrame();
+    DropFrame();
     return true;
   }
   if (portableType_) return PortableIdleStep();
@@ -128,18 +129,36 @@ bool SerialReceiver::IdleStep() {
 // scanner silent for more than ten reads in the middle of an operation
 // has gone away (status 900). Only a received byte clears the count.
 bool SerialReceiver::PortableIdleStep() {
-  long operation = state_.PortableState;
+  long operation = opening_.PortableState;
   if (!portable_.BetweenPackets() || operation > 0) {
     idleCount_ = std::min(idleCount_ + 1, kIdleCountMax);
   }
-  const bool waitingForScanner = operation == 2 || operation == 3 ||
-                                 operation == 11 || operation == 21 ||
-                                 operation == 31 || operation == 41;
-  if (idleCount_ > kIdleLimit && waitingForScanner) {
+  if (idleCount_ > kIdleLimit && portable::AwaitsScanner(operation)) {
     portable_.AbandonPacket();
-    if (state_.PortableState.compare_exchange_strong(operation, 0)) {
-      sink_.FireSOStatusUpdate(kScannerSilent);
+    if (opening_.PortableState.compare_exchange_strong(operation, 0)) {
+      sink_.FireSOStatusUpdate(portable::kScannerSilent);
     }
   }
   return false;
+}
+
+bool SerialReceiver::SleepUnlessClosing(uint32_t milliseconds) {
+  for (uint32_t slept = 0; slept < milliseconds; slept += kPauseMs) {
+    if (!opening_.ReceiveActive) return false;
+    clock_.Sleep(std::min(kPauseMs, milliseconds - slept));
+  }
+  return opening_.ReceiveActive;
+}
+
+// A read that fails, rather than finding nothing, means the port itself
+// is gone (a USB-to-serial adapter pulled out). The application hears of
+// it, and of its return, as it does of a USB scanner's; what was under way
+// is dropped, as it cannot be joined to what comes after.
+void SerialReceiver::RecoverPort() {
+  DropFrame();
+  sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
+  do {
+    if (!SleepUnlessClosing(kReopenIntervalMs)) return;
+  } while (!link_.Reopen());
+  sink_.FireSOStatusUpdate(opos::sue::PowerOnline);
 }

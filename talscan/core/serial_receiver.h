@@ -1,7 +1,7 @@
 // The serial receive thread: reads the port one byte at a time. For the
 // fixed scanner types it assembles each label frame (code letter, data,
 // line feed) and hands it to the event path; a portable scanner's bytes go
-// to the packet receiver.
+// to the packet receiver. A port that vanished is reported and reopened.
 #pragma once
 
 #include <cstdint>
@@ -10,30 +10,34 @@
 #include "talscan/core/event_path.h"
 #include "talscan/core/label_frame.h"
 #include "talscan/core/notifier.h"
+#include "talscan/core/opening.h"
+#include "talscan/core/port_link.h"
 #include "talscan/core/portable/receiver.h"
 #include "talscan/core/scanner_programmer.h"
 #include "talscan/core/scanner_state.h"
-#include "talscan/core/serial_port.h"
 
 class SerialReceiver {
  public:
-  SerialReceiver(ScannerState& state, SerialPort& port, Clock& clock,
-                 Notifier& notifier, EventPath& events, EventSink& sink,
-                 ScannerProgrammer& programmer);
+  SerialReceiver(ScannerState& state, Opening& opening, PortLink& link,
+                 Clock& clock, Notifier& notifier, EventPath& events,
+                 EventSink& sink, ScannerProgrammer& programmer);
 
   // The thread body; returns once ReceiveActive has been cleared.
   void Run();
 
  private:
   void ReadUntilIdle();
-  int ReadByte(uint8_t& byte);
   void TakeFixedByte(uint8_t byte);
   bool IdleStep();
   bool PortableIdleStep();
   void DropFrame();
+  void RecoverPort();
+  // Sleeps in pause-sized steps; false once the opening is closing.
+  bool SleepUnlessClosing(uint32_t milliseconds);
 
   ScannerState& state_;
-  SerialPort& port_;
+  Opening& opening_;
+  PortLink& link_;
   Clock& clock_;
   Notifier& notifier_;
   EventPath& events_;

@@ -8,8 +8,13 @@
 class RunningThread {
  public:
   virtual ~RunningThread() = default;
-  // True when the thread has ended within the time given.
+  // True when the thread has ended within the time given. The calling
+  // thread goes on handling its window messages and COM calls while it
+  // waits, as a thread of an apartment must: the receive thread may be
+  // inside a callback that waits for it.
   virtual bool WaitForExit(uint32_t milliseconds) = 0;
+  // True while the thread runs; never waits.
+  virtual bool IsRunning() const = 0;
   // Stops a thread that did not end in time.
   virtual void Terminate() = 0;
   // True when called on this thread itself.

@@ -32,7 +32,7 @@ class UsbTransport::Client : public hid::ReceiveClient {
  public:
   explicit Client(UsbTransport& transport) : transport_(transport) {}
 
-  bool KeepReading() override { return transport_.state_.ReceiveActive; }
+  bool KeepReading() override { return transport_.opening_.ReceiveActive; }
   bool DeviceOpen() override { return transport_.hidOpen_; }
 
   void Report(Problem problem, uint32_t value) override {
@@ -52,13 +52,13 @@ class UsbTransport::Client : public hid::ReceiveClient {
       case Problem::kDeviceRemoved:
         // Unplugged: the application hears of it instead of waiting for
         // labels that cannot come.
-        transport_.sink_.FireSOStatusUpdate(kStatusDeviceOffline);
+        transport_.sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
         break;
     }
   }
 
   void Deliver(const uint8_t* label, int length) override {
-    if (transport_.state_.ProgrammingActive || length == 0) return;
+    if (transport_.opening_.ProgrammingActive || length == 0) return;
     transport_.events_.DeliverLabel(label, length);
   }
 
@@ -71,10 +71,10 @@ class UsbTransport::Client : public hid::ReceiveClient {
   UsbTransport& transport_;
 };
 
-UsbTransport::UsbTransport(ScannerState& state, hid::Bus& bus,
+UsbTransport::UsbTransport(Opening& opening, hid::Bus& bus,
                            Notifier& notifier, EventPath& events,
                            EventSink& sink)
-    : state_(state),
+    : opening_(opening),
       bus_(bus),
       notifier_(notifier),
       events_(events),

@@ -12,15 +12,11 @@
 #include "talscan/core/event_path.h"
 #include "talscan/core/event_sink.h"
 #include "talscan/core/notifier.h"
-#include "talscan/core/scanner_state.h"
-
-// The status a USB scanner that was unplugged reports: the standard
-// "off or offline" status update.
-constexpr long kStatusDeviceOffline = 2004;
+#include "talscan/core/opening.h"
 
 class UsbTransport {
  public:
-  UsbTransport(ScannerState& state, hid::Bus& bus, Notifier& notifier,
+  UsbTransport(Opening& opening, hid::Bus& bus, Notifier& notifier,
                EventPath& events, EventSink& sink);
 
   bool IsOpen() const;
@@ -39,7 +35,7 @@ class UsbTransport {
  private:
   class Client;
 
-  ScannerState& state_;
+  Opening& opening_;
   hid::Bus& bus_;
   Notifier& notifier_;
   EventPath& events_;

@@ -57,12 +57,15 @@ TEST(Allocation, ReceivingAndDeliveringLabelsAllocatesNothing) {
   fakes::ScriptedSerialPort port(clock);
   fakes::RecordingNotifier notifier;
   ScannerState state;
+  Opening opening{DeviceEntry()};
   CountingSink sink(state);
-  EventPath events(state, sink);
-  ScannerProgrammer programmer(port, clock, state);
-  SerialReceiver receiver(state, port, clock, notifier, events, sink, programmer);
+  EventPath events(state, opening, sink);
+  PortLink link(port, clock, opening);
+  ScannerProgrammer programmer(link, clock, opening);
+  SerialReceiver receiver(state, opening, link, clock, notifier, events, sink,
+                          programmer);
   port.Open("COM1");
-  state.ReceiveActive = true;
+  opening.ReceiveActive = true;
   state.DeviceEnabled = 1;
   state.DataEventEnabled = 1;
   state.DecodeData = 1;
@@ -70,9 +73,9 @@ TEST(Allocation, ReceivingAndDeliveringLabelsAllocatesNothing) {
   for (int i = 0; i < 800; ++i) {
     port.Feed("K" + std::string(100, static_cast<char>('0' + i % 10)) + "\r\n");
   }
-  ScannerState* stateRef = &state;
-  port.OnIdleRead([stateRef](int reads) {
-    if (reads > 3) stateRef->ReceiveActive = false;
+  Opening* openingRef = &opening;
+  port.OnIdleRead([openingRef](int reads) {
+    if (reads > 3) openingRef->ReceiveActive = false;
   });
 
   allocations = 0;
@@ -90,8 +93,8 @@ TEST(Allocation, ReceivingAndDeliveringLabelsAllocatesNothing) {
 // so that only the code under test can allocate.
 class PreparedPort : public SerialPort {
  public:
-  PreparedPort(std::vector<uint8_t> bytes, ScannerState& state)
-      : bytes_(std::move(bytes)), state_(state) {}
+  PreparedPort(std::vector<uint8_t> bytes, Opening& opening)
+      : bytes_(std::move(bytes)), opening_(opening) {}
   uint32_t Open(const std::string&) override { return 0; }
   uint32_t SetBufferSizes(uint32_t, uint32_t) override { return 0; }
   uint32_t ReadLineSettings() override { return 0; }
@@ -102,7 +105,7 @@ class PreparedPort : public SerialPort {
   uint32_t Close() override { return 0; }
   int Read(uint8_t* buffer, int capacity) override {
     if (next_ == bytes_.size()) {
-      state_.ReceiveActive = false;  // the stream is spent
+      opening_.ReceiveActive = false;  // the stream is spent
       return 0;
     }
     int count = 0;
@@ -115,7 +118,7 @@ class PreparedPort : public SerialPort {
  private:
   std::vector<uint8_t> bytes_;
   size_t next_ = 0;
-  ScannerState& state_;
+  Opening& opening_;
 };
 
 std::vector<uint8_t> Packet(uint8_t sequence, const std::vector<uint8_t>& body) {
@@ -130,12 +133,13 @@ std::vector<uint8_t> Packet(uint8_t sequence, const std::vector<uint8_t>& body) 
 
 TEST(Allocation, DownloadingCode128RecordsAllocatesNothing) {
   ScannerState state;
-  state.Entry.ScannerType = kTypePortableM40;
-  state.ReceiveActive = true;
+  Opening opening{DeviceEntry()};
+  opening.Entry.ScannerType = kTypePortableM40;
+  opening.ReceiveActive = true;
   state.DeviceEnabled = 1;
   state.DataEventEnabled = 1;
   state.DecodeData = 1;
-  state.PortableState = 1;  // a download requested
+  opening.PortableState = 1;  // a download requested
   // Ready, header, 100 Code 128 records of 40 values each, end.
   std::vector<uint8_t> stream = Packet(0, {'R'});
   auto add = [&stream](const std::vector<uint8_t>& packet) {
@@ -149,12 +153,13 @@ TEST(Allocation, DownloadingCode128RecordsAllocatesNothing) {
   }
   add(Packet(102, {0x04}));
   SilentClock clock;
-  PreparedPort port(std::move(stream), state);
+  PreparedPort port(std::move(stream), opening);
   fakes::RecordingNotifier notifier;
   CountingSink sink(state);
-  EventPath events(state, sink);
-  ScannerProgrammer programmer(port, clock, state);
-  SerialReceiver receiver(state, port, clock, notifier, events, sink,
+  EventPath events(state, opening, sink);
+  PortLink link(port, clock, opening);
+  ScannerProgrammer programmer(link, clock, opening);
+  SerialReceiver receiver(state, opening, link, clock, notifier, events, sink,
                           programmer);
 
   allocations = 0;

@@ -11,8 +11,8 @@ namespace {
 
 class EventPathTest : public ::testing::Test {
  protected:
-  EventPathTest() : path(state, sink) {
-    state.ReceiveActive = true;
+  EventPathTest() : path(state, opening, sink) {
+    opening.ReceiveActive = true;
     state.DecodeData = 1;
   }
 
@@ -23,6 +23,7 @@ class EventPathTest : public ::testing::Test {
   }
 
   ScannerState state;
+  Opening opening{DeviceEntry()};
   fakes::RecordingEventSink sink;
   EventPath path;
   LabelFrame frame;
@@ -151,7 +152,7 @@ TEST_F(EventPathTest, LabelsKeepEveryByteThroughTheQueue) {
 }
 
 TEST_F(EventPathTest, ClosingDeviceDeliversInsteadOfQueueing) {
-  state.ReceiveActive = false;
+  opening.ReceiveActive = false;
   Arrive("A111111111111");
   EXPECT_EQ(sink.DataEvents(), 1);
   EXPECT_EQ(path.DataCount(), 0);

@@ -105,10 +105,11 @@ class PortableReceiverTest : public ::testing::Test {
  protected:
   PortableReceiverTest()
       : port(clock),
-        events(state, sink),
-        programmer(port, clock, state) {
+        events(state, opening, sink),
+        link(port, clock, opening),
+        programmer(link, clock, opening) {
     port.Open("COM1");
-    state.Entry.ScannerType = kTypePortableM20;
+    opening.Entry.ScannerType = kTypePortableM20;
     state.DeviceEnabled = 1;
     state.DataEventEnabled = 1;
     state.DecodeData = 1;
@@ -126,15 +127,15 @@ class PortableReceiverTest : public ::testing::Test {
   // the port has then been silent for `idleReads` reads. The receiver is
   // made here because it takes the scanner type when it is constructed.
   void Run(int idleReads = 3) {
-    state.ReceiveActive = true;
+    opening.ReceiveActive = true;
     port.OnIdleRead([this, idleReads](int reads) {
       idleReadsSoFar = reads;
       if (reads >= idleReads) {
-        stateAtStop = state.PortableState;
-        state.ReceiveActive = false;
+        stateAtStop = opening.PortableState;
+        opening.ReceiveActive = false;
       }
     });
-    SerialReceiver receiver(state, port, clock, notifier, events, sink,
+    SerialReceiver receiver(state, opening, link, clock, notifier, events, sink,
                             programmer);
     receiver.Run();
   }
@@ -181,7 +182,9 @@ class PortableReceiverTest : public ::testing::Test {
   ApplicationSink sink;
   fakes::RecordingNotifier notifier;
   ScannerState state;
+  Opening opening{DeviceEntry()};
   EventPath events;
+  PortLink link;
   ScannerProgrammer programmer;
   std::function<void(const FiredEvent&)> onEvent;
   std::vector<std::string> labels;
@@ -193,10 +196,10 @@ class PortableReceiverTest : public ::testing::Test {
 // --- Requests the driver writes after the scanner's ready packet ---------
 
 TEST_F(PortableReceiverTest, ConfigurationGoesAsCommandCAndSixteenBytesInNibbles) {
-  state.Entry.PortableConfiguration = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE,
+  opening.Entry.PortableConfiguration = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE,
                                        0xF0, 0x00, 0x3F, 0x04, 0x00, 0x82, 0x83,
                                        0x43, 0x4F, 0x11, 0x22, 0x00, 0x44};
-  state.PortableState = 10;
+  opening.PortableState = 10;
   Feed(kReady);
   Run();
   const Bytes body{'C', 1, 2, 3, 4,   5, 6,   7,   8, 9,   0xA, 0xB,
@@ -208,12 +211,12 @@ TEST_F(PortableReceiverTest, ConfigurationGoesAsCommandCAndSixteenBytesInNibbles
 }
 
 TEST_F(PortableReceiverTest, ClockGoesAsTwelveDigitsAndConfigurationBytes16To18) {
-  state.Entry.PortableConfiguration[16] = 0x01;
-  state.Entry.PortableConfiguration[17] = 0xA2;
-  state.Entry.PortableConfiguration[18] = 0x00;
-  state.Entry.PortableConfiguration[19] = 0x77;
+  opening.Entry.PortableConfiguration[16] = 0x01;
+  opening.Entry.PortableConfiguration[17] = 0xA2;
+  opening.Entry.PortableConfiguration[18] = 0x00;
+  opening.Entry.PortableConfiguration[19] = 0x77;
   clock.SetLocal({2008, 6, 16, 9, 5, 7});
-  state.PortableState = 20;
+  opening.PortableState = 20;
   Feed(kReady);
   Run();
   // 061608090507: month, day, year, hour, minute, second.
@@ -235,7 +238,7 @@ TEST_F(PortableReceiverTest, ClockDigitsAreTwoPerFieldWithYearModulo100) {
   for (const auto& c : cases) {
     StartOver();
     clock.SetLocal(c.local);
-    state.PortableState = 20;
+    opening.PortableState = 20;
     Feed(kReady);
     Run();
     EXPECT_EQ(Written(), Packet(0, Bytes{'T'} + Nibbles(B(c.digits)) +
@@ -245,8 +248,8 @@ TEST_F(PortableReceiverTest, ClockDigitsAreTwoPerFieldWithYearModulo100) {
 }
 
 TEST_F(PortableReceiverTest, UserIdentifierGoesAsCommandUAndEightCharacters) {
-  state.Entry.UserID = "AB12cd90";
-  state.PortableState = 30;
+  opening.Entry.UserID = "AB12cd90";
+  opening.PortableState = 30;
   Feed(kReady);
   Run();
   const Bytes body{'U', 4, 1, 4, 2, 3, 1, 3, 2, 6, 3, 6, 4, 3, 9, 3, 0};
@@ -255,14 +258,14 @@ TEST_F(PortableReceiverTest, UserIdentifierGoesAsCommandUAndEightCharacters) {
 }
 
 TEST_F(PortableReceiverTest, StatusAndGRequestsAreSingleLetterPackets) {
-  state.PortableState = 40;
+  opening.PortableState = 40;
   Feed(kReady);
   Run();
   EXPECT_EQ(Written(), (Bytes{0x82, 0x00, 0x53, 0x83, 0x52}));
   EXPECT_EQ(stateAtStop, 41);
 
   StartOver();
-  state.PortableState = 50;
+  opening.PortableState = 50;
   Feed(kReady);
   Run();
   EXPECT_EQ(Written(), (Bytes{0x82, 0x00, 0x47, 0x83, 0x46}));
@@ -270,13 +273,13 @@ TEST_F(PortableReceiverTest, StatusAndGRequestsAreSingleLetterPackets) {
 }
 
 TEST_F(PortableReceiverTest, ReadyPacketIsKnownBySequence0AndItsFirstBodyByte) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(Packet(0, B("rest is not looked at")));
   Run();
   EXPECT_EQ(Written(), kDownloadRequest) << "lower-case r, longer body";
 
   StartOver();
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(Packet(1, B("R")));
   Feed(Packet(0, B("S")));
   Run();
@@ -301,11 +304,11 @@ TEST_F(PortableReceiverTest, DownloadAnswersEveryPacketDeliversRecordsAndEnds800
   size_t writtenAt800 = 0;
   onEvent = [&](const FiredEvent& event) {
     if (event.kind == FiredEvent::kStatusUpdate) {
-      stateAt800 = state.PortableState;
+      stateAt800 = opening.PortableState;
       writtenAt800 = port.Written().size();
     }
   };
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "DEVICE01", "ABC", 2));
   Feed(Packet(2, B("A012345678905")));
@@ -332,10 +335,10 @@ TEST_F(PortableReceiverTest, HeaderEventsComeBeforeItsAcknowledgementInState2) {
   std::vector<long> states;
   std::vector<size_t> written;
   onEvent = [&](const FiredEvent&) {
-    states.push_back(state.PortableState);
+    states.push_back(opening.PortableState);
     written.push_back(port.Written().size());
   };
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "X", "Y", 1));
   Feed(Packet(2, B("A012345678905")));
@@ -346,7 +349,7 @@ TEST_F(PortableReceiverTest, HeaderEventsComeBeforeItsAcknowledgementInState2) {
 }
 
 TEST_F(PortableReceiverTest, HeaderCountIsFourNibblesLowByteFirst) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Packet(1, Field("12345678", 8) + Field("", 8) + Bytes{2, 0xC, 0, 1}));
   Run();
@@ -356,7 +359,7 @@ TEST_F(PortableReceiverTest, HeaderCountIsFourNibblesLowByteFirst) {
 }
 
 TEST_F(PortableReceiverTest, HeaderTextsEndAtAZeroByte) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Packet(1, B("AB") + Bytes{0} + B("CDEFG") + B("Z") + Bytes{0} +
                      B("ZZZZZZ") + Nibbles({0xFF, 0xFF})));
@@ -369,7 +372,7 @@ TEST_F(PortableReceiverTest, Event501GetsThePDataThatThe500HandlerLeft) {
   sink.onDirectIO = [](long eventNumber, long& data) {
     if (eventNumber == 500) data = 42;
   };
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "A", "B", 7));
   Run();
@@ -378,8 +381,8 @@ TEST_F(PortableReceiverTest, Event501GetsThePDataThatThe500HandlerLeft) {
 }
 
 TEST_F(PortableReceiverTest, EndOfDownloadIsAnsweredWithDWhenConfigured) {
-  state.Entry.PortableConfiguration[19] = 1;
-  state.PortableState = 1;
+  opening.Entry.PortableConfiguration[19] = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 0));
   Feed(Packet(2, B("M12345")));
@@ -401,7 +404,7 @@ TEST_F(PortableReceiverTest, EndAnswerThatCannotBeWrittenGives700) {
       port.FailWrites(true);
     }
   });
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 1));
   Feed(Packet(2, B("A012345678905")));
@@ -414,7 +417,7 @@ TEST_F(PortableReceiverTest, EndAnswerThatCannotBeWrittenGives700) {
 }
 
 TEST_F(PortableReceiverTest, SequenceNumberAfter127Is0) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 128));
   Bytes expected = kDownloadRequest + Packet(1, Bytes{kAck});
@@ -444,10 +447,10 @@ TEST_F(PortableReceiverTest, EachDownloadRequestRestartsTheSequenceAt1) {
   onEvent = [this](const FiredEvent& event) {
     if (event.kind == FiredEvent::kStatusUpdate && event.number == 800 &&
         labels.size() == 1) {
-      state.PortableState = 1;
+      opening.PortableState = 1;
     }
   };
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 1));
   Feed(Packet(2, B("A012345678905")));
@@ -466,9 +469,9 @@ TEST_F(PortableReceiverTest, EachDownloadRequestRestartsTheSequenceAt1) {
 TEST_F(PortableReceiverTest, RecordWithTheWrongSequenceEndsTheDownloadWith700) {
   long stateAt700 = -1;
   onEvent = [&](const FiredEvent& event) {
-    if (event.kind == FiredEvent::kStatusUpdate) stateAt700 = state.PortableState;
+    if (event.kind == FiredEvent::kStatusUpdate) stateAt700 = opening.PortableState;
   };
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 3));
   Feed(Packet(2, B("A012345678905")));
@@ -488,7 +491,7 @@ TEST_F(PortableReceiverTest, RecordWithTheWrongSequenceEndsTheDownloadWith700) {
 }
 
 TEST_F(PortableReceiverTest, HeaderWithTheWrongSequenceEndsTheDownloadWith700) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(2, "DEVICE01", "", 1));
   Run();
@@ -498,7 +501,7 @@ TEST_F(PortableReceiverTest, HeaderWithTheWrongSequenceEndsTheDownloadWith700) {
 }
 
 TEST_F(PortableReceiverTest, StrayReadyPacketDuringADownloadIsIgnored) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 1));
   Feed(kReady);
@@ -511,7 +514,7 @@ TEST_F(PortableReceiverTest, StrayReadyPacketDuringADownloadIsIgnored) {
 }
 
 TEST_F(PortableReceiverTest, UnsolicitedRecordDuringADownloadEndsItWith700) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 1));
   Feed(Packet('W', B("A012345678905")));
@@ -524,7 +527,7 @@ TEST_F(PortableReceiverTest, UnsolicitedRecordDuringADownloadEndsItWith700) {
 // --- Damaged packets -----------------------------------------------------
 
 TEST_F(PortableReceiverTest, DamagedPacketWithTheExpectedSequenceIsDroppedSilently) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 2));
   Feed(Packet(2, B("A012345678905")));
@@ -543,9 +546,9 @@ TEST_F(PortableReceiverTest, DamagedPacketWithTheExpectedSequenceIsDroppedSilent
 TEST_F(PortableReceiverTest, DamagedPacketWithAnotherSequenceEndsTheOperationWith700) {
   long stateAt700 = -1;
   onEvent = [&](const FiredEvent& event) {
-    if (event.kind == FiredEvent::kStatusUpdate) stateAt700 = state.PortableState;
+    if (event.kind == FiredEvent::kStatusUpdate) stateAt700 = opening.PortableState;
   };
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 2));
   Feed(Packet(2, B("A012345678905")));
@@ -575,10 +578,10 @@ TEST_P(PortableTimeOutTest, ElevenEmptyReadsEndTheOperationWith900) {
   long stateAt900 = -1;
   int readsAt900 = 0;
   onEvent = [&](const FiredEvent&) {
-    stateAt900 = state.PortableState;
+    stateAt900 = opening.PortableState;
     readsAt900 = idleReadsSoFar;
   };
-  state.PortableState = GetParam();
+  opening.PortableState = GetParam();
   Run(20);
   EXPECT_EQ(Trace(), (std::vector<std::string>{"status 900"}));
   EXPECT_EQ(readsAt900, 11);
@@ -593,7 +596,7 @@ class PortableNoTimeOutTest : public PortableReceiverTest,
                               public ::testing::WithParamInterface<long> {};
 
 TEST_P(PortableNoTimeOutTest, SilenceNeverEndsTheOperation) {
-  state.PortableState = GetParam();
+  opening.PortableState = GetParam();
   Run(30);
   EXPECT_TRUE(Trace().empty());
   EXPECT_EQ(stateAtStop, GetParam());
@@ -603,7 +606,7 @@ INSTANTIATE_TEST_SUITE_P(WaitingForReadyOrNothing, PortableNoTimeOutTest,
                          ::testing::Values(0, 1, 10, 20, 30, 40, 50, 51));
 
 TEST_F(PortableReceiverTest, TenEmptyReadsInTheMiddleOfADownloadAreTolerated) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 2));
   Feed(Packet(2, B("A012345678905")));
@@ -616,7 +619,7 @@ TEST_F(PortableReceiverTest, TenEmptyReadsInTheMiddleOfADownloadAreTolerated) {
 }
 
 TEST_F(PortableReceiverTest, EleventhEmptyReadInTheMiddleOfADownloadEndsIt) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 2));
   Feed(Packet(2, B("A012345678905")));
@@ -633,9 +636,9 @@ TEST_F(PortableReceiverTest, TimeOutDropsThePacketBeingReceived) {
   // The application starts a new download from the 900 handler; its ready
   // packet must not be taken as the rest of the abandoned one.
   onEvent = [this](const FiredEvent& event) {
-    if (event.number == 900) state.PortableState = 1;
+    if (event.number == 900) opening.PortableState = 1;
   };
-  state.PortableState = 2;
+  opening.PortableState = 2;
   Feed(Bytes{0x82, 0x01, 'D', 'E', 'V'});
   port.Silence(11);
   Feed(kReady);
@@ -659,12 +662,12 @@ class PortableAckTest : public PortableReceiverTest,
 TEST_P(PortableAckTest, AckGives80xAnyOtherReply70x) {
   const AckCase c = GetParam();
   std::vector<long> states;
-  onEvent = [&](const FiredEvent&) { states.push_back(state.PortableState); };
+  onEvent = [&](const FiredEvent&) { states.push_back(opening.PortableState); };
   const std::string acknowledged = "status " + std::to_string(c.acknowledged);
   const std::string refused = "status " + std::to_string(c.refused);
 
   // The reply's sequence byte is not looked at.
-  state.PortableState = c.requested;
+  opening.PortableState = c.requested;
   Feed(kReady);
   Feed(Packet(7, Bytes{kAck}));
   Run();
@@ -674,7 +677,7 @@ TEST_P(PortableAckTest, AckGives80xAnyOtherReply70x) {
                                 Packet(1, Bytes{kAck, 'x'})};
   for (const Bytes& reply : wrongReplies) {
     StartOver();
-    state.PortableState = c.requested;
+    opening.PortableState = c.requested;
     Feed(kReady);
     Feed(reply);
     Run();
@@ -699,8 +702,8 @@ Bytes StatusData() {
 
 TEST_F(PortableReceiverTest, StatusReplyGivesEvent504WithItsText) {
   long stateAt504 = -1;
-  onEvent = [&](const FiredEvent&) { stateAt504 = state.PortableState; };
-  state.PortableState = 40;
+  onEvent = [&](const FiredEvent&) { stateAt504 = opening.PortableState; };
+  opening.PortableState = 40;
   Feed(kReady);
   const Bytes reply = Packet(1, Nibbles(StatusData()));
   ASSERT_EQ(reply.size(), 76u);
@@ -724,8 +727,8 @@ TEST_F(PortableReceiverTest, MalformedStatusReplyGives704) {
   for (const Bytes& reply : replies) {
     StartOver();
     long stateAt704 = -1;
-    onEvent = [&](const FiredEvent&) { stateAt704 = state.PortableState; };
-    state.PortableState = 40;
+    onEvent = [&](const FiredEvent&) { stateAt704 = opening.PortableState; };
+    opening.PortableState = 40;
     Feed(kReady);
     Feed(reply);
     Run();
@@ -737,8 +740,8 @@ TEST_F(PortableReceiverTest, MalformedStatusReplyGives704) {
 
 TEST_F(PortableReceiverTest, GReplyGivesEvent505WithItsTwelveCharacters) {
   long stateAt505 = -1;
-  onEvent = [&](const FiredEvent&) { stateAt505 = state.PortableState; };
-  state.PortableState = 50;
+  onEvent = [&](const FiredEvent&) { stateAt505 = opening.PortableState; };
+  opening.PortableState = 50;
   Feed(kReady);
   Feed(Packet(1, B("M20-V2.01 JP")));
   Run();
@@ -746,7 +749,7 @@ TEST_F(PortableReceiverTest, GReplyGivesEvent505WithItsTwelveCharacters) {
   EXPECT_EQ(stateAt505, 0);
 
   StartOver();
-  state.PortableState = 50;
+  opening.PortableState = 50;
   Feed(kReady);
   Feed(Packet(1, B("ABC") + Bytes{0} + B("DEFGHIJK")));
   Run();
@@ -762,8 +765,8 @@ TEST_F(PortableReceiverTest, MalformedGReplyGives705) {
   for (const Bytes& reply : replies) {
     StartOver();
     long stateAt705 = -1;
-    onEvent = [&](const FiredEvent&) { stateAt705 = state.PortableState; };
-    state.PortableState = 50;
+    onEvent = [&](const FiredEvent&) { stateAt705 = opening.PortableState; };
+    opening.PortableState = 50;
     Feed(kReady);
     Feed(reply);
     Run();
@@ -783,7 +786,7 @@ TEST_F(PortableReceiverTest, UnsolicitedRecordsAreDeliveredOnlyWhileNothingIsPen
 
   for (long pending : {1L, 10L, 40L}) {
     StartOver();
-    state.PortableState = pending;
+    opening.PortableState = pending;
     Feed(Packet('W', B("A012345678905")));
     Run();
     EXPECT_TRUE(labels.empty()) << pending;
@@ -795,7 +798,7 @@ TEST_F(PortableReceiverTest, UnsolicitedRecordsAreDeliveredOnlyWhileNothingIsPen
 TEST_F(PortableReceiverTest, EarlyAnswerIsWrittenWhenTheThirdByteArrives) {
   for (uint8_t byte8 : {uint8_t{0xC0}, uint8_t{0xFF}}) {
     StartOver();
-    state.Entry.PortableConfiguration[8] = byte8;
+    opening.Entry.PortableConfiguration[8] = byte8;
     std::vector<size_t> unread;
     port.OnWrite([&](uint8_t) { unread.push_back(port.PendingInput()); });
     const Bytes record = Packet('w', B("A012345678905"));
@@ -812,7 +815,7 @@ TEST_F(PortableReceiverTest, EarlyAnswerIsWrittenWhenTheThirdByteArrives) {
 TEST_F(PortableReceiverTest, NoEarlyAnswerWithoutBothTopBitsOrWhileAnOperationIsPending) {
   for (uint8_t byte8 : {uint8_t{0x80}, uint8_t{0x40}, uint8_t{0xBF}}) {
     StartOver();
-    state.Entry.PortableConfiguration[8] = byte8;
+    opening.Entry.PortableConfiguration[8] = byte8;
     Feed(Packet('W', B("A012345678905")));
     Run();
     EXPECT_TRUE(Written().empty()) << int{byte8};
@@ -820,8 +823,8 @@ TEST_F(PortableReceiverTest, NoEarlyAnswerWithoutBothTopBitsOrWhileAnOperationIs
   }
 
   StartOver();
-  state.Entry.PortableConfiguration[8] = 0xC0;
-  state.PortableState = 1;
+  opening.Entry.PortableConfiguration[8] = 0xC0;
+  opening.PortableState = 1;
   Feed(Packet('W', B("A012345678905")));
   Run();
   EXPECT_TRUE(Written().empty());
@@ -838,7 +841,7 @@ TEST_F(PortableReceiverTest, TimeStampIsKeptInKorvaModeOnly) {
 
   for (long mode : {kModeMetrologic, kModeBeetle, kModeSymbol, kModeKvx}) {
     StartOver();
-    state.Entry.CompatibilityMode = mode;
+    opening.Entry.CompatibilityMode = mode;
     Feed(Packet('W', record));
     Run();
     ASSERT_EQ(labels.size(), 1u) << mode;
@@ -849,7 +852,7 @@ TEST_F(PortableReceiverTest, TimeStampIsKeptInKorvaModeOnly) {
 }
 
 TEST_F(PortableReceiverTest, DownloadedRecordsBecomeLabelsTheSameWay) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 2));
   Feed(Packet(2, B("T080616090507F0123")));
@@ -873,21 +876,21 @@ TEST_F(PortableReceiverTest, LettersFAndBAreRewrittenOthersKept) {
 
 TEST_F(PortableReceiverTest, Code128ValuesAreExpandedOnTheM40Only) {
   const Bytes record = Bytes{'K', 104, 33, 34};
-  state.Entry.ScannerType = kTypePortableM40;
+  opening.Entry.ScannerType = kTypePortableM40;
   Feed(Packet('W', record));
   Feed(Packet('W', Bytes{'K', 105, 12, 34, 99, 5}));
   Run();
   EXPECT_EQ(labels, (std::vector<std::string>{"KAB", "K12349905"}));
 
   StartOver();
-  state.Entry.ScannerType = kTypePortableM20;
+  opening.Entry.ScannerType = kTypePortableM20;
   Feed(Packet('W', record));
   Run();
   EXPECT_EQ(labels, (std::vector<std::string>{"Kh!\""}));
 }
 
 TEST_F(PortableReceiverTest, LabelLongerThanAFrameIsDeliveredWhole) {
-  state.Entry.ScannerType = kTypePortableM40;
+  opening.Entry.ScannerType = kTypePortableM40;
   Bytes values{105};
   std::string digits;
   for (int i = 0; i < 109; ++i) {
@@ -916,7 +919,7 @@ TEST_F(PortableReceiverTest, PacketOfExactly128BytesIsTaken) {
 }
 
 TEST_F(PortableReceiverTest, PacketLongerThan128BytesIsAbandonedWithAWarning) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   // 129 bytes before any end byte, then the rest of that packet.
   Feed(Bytes{0x82, 0x00} + B(std::string(127, 'R')) + Bytes{0x83, 0x01});
   Feed(kReady);
@@ -941,10 +944,10 @@ TEST_F(PortableReceiverTest, CheckByteBeyond128BytesAbandonsThePacket) {
 // --- A new request or a stop in the middle of an operation ---------------
 
 TEST_F(PortableReceiverTest, RequestMadeDuringTheHeaderEventsReplacesTheDownload) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   // The application asks for the status while the header is reported.
   sink.onDirectIO = [this](long number, long&) {
-    if (number == 500) state.PortableState = 40;
+    if (number == 500) opening.PortableState = 40;
   };
   Feed(kReady);
   Feed(Header(1, "SCANNER1", "BATCH-01", 1));
@@ -958,7 +961,7 @@ TEST_F(PortableReceiverTest, RequestMadeDuringTheHeaderEventsReplacesTheDownload
 }
 
 TEST_F(PortableReceiverTest, StoppingInTheMiddleOfADownloadKeepsWhatCame) {
-  state.PortableState = 1;
+  opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "SCANNER1", "BATCH-01", 3));
   Feed(Packet(2, B("A111111111111")));
@@ -966,12 +969,12 @@ TEST_F(PortableReceiverTest, StoppingInTheMiddleOfADownloadKeepsWhatCame) {
   Feed(Packet(4, B("A333333333333")));
   onEvent = [this](const FiredEvent& event) {
     if (event.kind == FiredEvent::kData && labels.size() == 2) {
-      state.ReceiveActive = false;  // the device is being closed
+      opening.ReceiveActive = false;  // the device is being closed
     }
   };
   Run();
   EXPECT_EQ(labels, (std::vector<std::string>{"A111111111111", "A222222222222"}));
-  EXPECT_EQ(state.PortableState, 0) << "the loop ends the operation as it stops";
+  EXPECT_EQ(opening.PortableState, 0) << "the loop ends the operation as it stops";
   EXPECT_EQ(port.PendingInput(), 17u) << "the third record stays unread";
   const std::vector<std::string> trace = Trace();
   EXPECT_EQ(std::count(trace.begin(), trace.end(), "status 800"), 0);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "talscan/core/port_link.h"
 #include "talscan/core/scanner_programmer.h"
 #include "testing/fakes/scripted_serial_port.h"
 #include "testing/fakes/virtual_clock.h"
@@ -12,9 +13,10 @@ namespace {
 
 class ProgrammerTest : public ::testing::Test {
  protected:
-  ProgrammerTest() : port(clock), programmer(port, clock, state) {
+  ProgrammerTest()
+      : port(clock), link(port, clock, opening), programmer(link, clock, opening) {
     port.Open("COM1");
-    state.ReceiveActive = true;  // an open device
+    opening.ReceiveActive = true;  // an open device
   }
 
   // Answers each command (its last byte is `end`) with the next reply.
@@ -38,12 +40,13 @@ class ProgrammerTest : public ::testing::Test {
 
   fakes::VirtualClock clock;
   fakes::ScriptedSerialPort port;
-  ScannerState state;
+  Opening opening{DeviceEntry()};
+  PortLink link;
   ScannerProgrammer programmer;
 };
 
 TEST_F(ProgrammerTest, UnlistedTypeSendsTwoCommandsCheckedForOk) {
-  state.Entry.ScannerType = kTypeUnlisted;
+  opening.Entry.ScannerType = kTypeUnlisted;
   Replies('\x04', {"OK\r\n", "OK\r\n"});
   EXPECT_TRUE(programmer.ProgramScanner());
   EXPECT_EQ(port.WrittenText(),
@@ -53,12 +56,12 @@ TEST_F(ProgrammerTest, UnlistedTypeSendsTwoCommandsCheckedForOk) {
   for (size_t i = 0; i < 10; ++i) EXPECT_EQ(gaps[i], 2u) << i;
   // After the first command's last byte: 2 ms, 1000 ms, the reply read.
   EXPECT_EQ(gaps[10], 2u + 1000u);
-  EXPECT_FALSE(state.ProgrammingActive);
+  EXPECT_FALSE(opening.ProgrammingActive);
 }
 
 TEST_F(ProgrammerTest, AutoScanChoosesTheAutomaticForm) {
-  state.Entry.ScannerType = kTypeUnlisted;
-  state.Entry.AutoScan = true;
+  opening.Entry.ScannerType = kTypeUnlisted;
+  opening.Entry.AutoScan = true;
   Replies('\x04', {"OK\r\n", "OK\r\n"});
   EXPECT_TRUE(programmer.ProgramScanner());
   EXPECT_NE(port.WrittenText().find("F0102"), std::string::npos);
@@ -77,9 +80,10 @@ TEST_F(ProgrammerTest, OkRuleCountsTheReplyBytes) {
     fakes::VirtualClock caseClock;
     fakes::ScriptedSerialPort casePort(caseClock);
     casePort.Open("COM1");
-    ScannerState caseState;
-    caseState.ReceiveActive = true;
-    ScannerProgrammer caseProgrammer(casePort, caseClock, caseState);
+    Opening caseOpening{DeviceEntry()};
+    caseOpening.ReceiveActive = true;
+    PortLink caseLink(casePort, caseClock, caseOpening);
+    ScannerProgrammer caseProgrammer(caseLink, caseClock, caseOpening);
     casePort.OnWrite([&](uint8_t byte) {
       if (byte == 0x04) {
         casePort.Feed(c.reply);
@@ -95,7 +99,7 @@ TEST_F(ProgrammerTest, OkRuleCountsTheReplyBytes) {
 }
 
 TEST_F(ProgrammerTest, FixedLaserRetriesOnceForAnAck) {
-  state.Entry.ScannerType = kTypeFixedLaser;
+  opening.Entry.ScannerType = kTypeFixedLaser;
   int commands = 0;
   port.OnWrite([&](uint8_t byte) {
     if (byte != '-' && byte != '1') return;
@@ -117,7 +121,7 @@ TEST_F(ProgrammerTest, FixedLaserRetriesOnceForAnAck) {
 }
 
 TEST_F(ProgrammerTest, FixedLaserSendsTheSecondCommandEvenAfterAFailure) {
-  state.Entry.ScannerType = kTypeFixedLaser;
+  opening.Entry.ScannerType = kTypeFixedLaser;
   port.OnWrite([&](uint8_t byte) {
     if (byte == '1') {  // only "IS01" is acknowledged
       port.Feed("\x06");
@@ -129,7 +133,7 @@ TEST_F(ProgrammerTest, FixedLaserSendsTheSecondCommandEvenAfterAFailure) {
 }
 
 TEST_F(ProgrammerTest, FixedLaserWantsExactlyOneAckByte) {
-  state.Entry.ScannerType = kTypeFixedLaser;
+  opening.Entry.ScannerType = kTypeFixedLaser;
   port.OnWrite([&](uint8_t byte) {
     if (byte == '-' || byte == '1') {
       port.Feed("\x06\x06");
@@ -140,7 +144,7 @@ TEST_F(ProgrammerTest, FixedLaserWantsExactlyOneAckByte) {
 }
 
 TEST_F(ProgrammerTest, FixedLaserGivesUpAtOnceWhenAWriteFails) {
-  state.Entry.ScannerType = kTypeFixedLaser;
+  opening.Entry.ScannerType = kTypeFixedLaser;
   port.FailWrites(true);
   EXPECT_FALSE(programmer.ProgramScanner());
   EXPECT_EQ(port.WrittenText(), "");
@@ -152,11 +156,12 @@ TEST_F(ProgrammerTest, Model88SendsFifteenLinesAndNeverConfirms) {
     fakes::VirtualClock runClock;
     fakes::ScriptedSerialPort runPort(runClock);
     runPort.Open("COM1");
-    ScannerState runState;
-    runState.ReceiveActive = true;
-    runState.Entry.ScannerType = kTypeModel88;
-    runState.Entry.AutoScan = autoScan;
-    ScannerProgrammer runProgrammer(runPort, runClock, runState);
+    Opening runOpening{DeviceEntry()};
+    runOpening.ReceiveActive = true;
+    runOpening.Entry.ScannerType = kTypeModel88;
+    runOpening.Entry.AutoScan = autoScan;
+    PortLink runLink(runPort, runClock, runOpening);
+    ScannerProgrammer runProgrammer(runLink, runClock, runOpening);
     EXPECT_FALSE(runProgrammer.ProgramScanner());
     EXPECT_EQ(runPort.WrittenText(),
               std::string(">!IN\r\n>5AD00\r\n>8AB0D0A\r\n>6AH01\r\n>BAH4D\r\n"
@@ -172,52 +177,45 @@ TEST_F(ProgrammerTest, Model88SendsFifteenLinesAndNeverConfirms) {
 }
 
 TEST_F(ProgrammerTest, DrainOfASilentPortTakesItsFourReads) {
-  EXPECT_TRUE(programmer.DrainPort());
+  EXPECT_TRUE(link.DrainPort());
   EXPECT_EQ(clock.NowMs(), 3u * (101 + 150) + 101);
-  EXPECT_FALSE(state.ProgrammingActive);
+  EXPECT_FALSE(opening.ProgrammingActive);
 }
 
 TEST_F(ProgrammerTest, DrainDiscardsWhatCameBeforeAndReportsQuiet) {
   port.Feed("A0123");
   port.Silence();
   port.Feed("stray");
-  EXPECT_TRUE(programmer.DrainPort());
+  EXPECT_TRUE(link.DrainPort());
   EXPECT_EQ(port.PendingInput(), 0u);
 }
 
 TEST_F(ProgrammerTest, DrainOfAPortThatKeepsTalkingEndsAndSaysSo) {
   port.Feed(std::string(5000, 'x'));
-  EXPECT_FALSE(programmer.DrainPort());
-  EXPECT_FALSE(state.ProgrammingActive);
+  EXPECT_FALSE(link.DrainPort());
+  EXPECT_FALSE(opening.ProgrammingActive);
   EXPECT_GT(port.PendingInput(), 1000u) << "each pass reads a bounded amount";
 }
 
 TEST_F(ProgrammerTest, DrainReportsAByteInItsLastRead) {
   port.Silence(3);
   port.Feed("y");
-  EXPECT_FALSE(programmer.DrainPort());
+  EXPECT_FALSE(link.DrainPort());
 }
 
 TEST_F(ProgrammerTest, DrainOfAClosedPortIsNotQuiet) {
   port.Close();
-  EXPECT_FALSE(programmer.DrainPort()) << "the last read failed";
+  EXPECT_FALSE(link.DrainPort()) << "the last read failed";
 }
 
 TEST_F(ProgrammerTest, RunStopsWhenTheDeviceIsClosing) {
-  state.Entry.ScannerType = kTypeModel88;
+  opening.Entry.ScannerType = kTypeModel88;
   // Close clears ReceiveActive while the run waits after its first line.
-  clock.OnSleep([this](uint32_t) { state.ReceiveActive = false; });
+  clock.OnSleep([this](uint32_t) { opening.ReceiveActive = false; });
   EXPECT_FALSE(programmer.ProgramScanner());
   EXPECT_EQ(port.WrittenText(), ">!IN\r\n") << "no further line is sent";
-  EXPECT_FALSE(state.ProgrammingActive) << "the port is handed back";
+  EXPECT_FALSE(opening.ProgrammingActive) << "the port is handed back";
   EXPECT_LT(clock.NowMs(), 5000u) << "within the bound Close waits";
-}
-
-TEST_F(ProgrammerTest, WritePortByteIgnoresTheOutcome) {
-  EXPECT_TRUE(programmer.WritePortByte(0x0E));
-  port.FailWrites(true);
-  EXPECT_TRUE(programmer.WritePortByte(0x0F));
-  EXPECT_EQ(port.WrittenText(), "\x0E");
 }
 
 }  // namespace

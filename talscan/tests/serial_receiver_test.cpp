@@ -27,12 +27,14 @@ class SerialReceiverTest : public ::testing::Test {
  protected:
   SerialReceiverTest()
       : port(clock),
-        events(state, sink),
-        programmer(port, clock, state),
-        receiver(state, port, clock, notifier, events, sink, programmer) {
+        events(state, opening, sink),
+        link(port, clock, opening),
+        programmer(link, clock, opening),
+        receiver(state, opening, link, clock, notifier, events, sink,
+                 programmer) {
     port.Open("COM1");
-    state.Entry.ScannerType = kTypeFixedLaser;
-    state.ReceiveActive = true;
+    opening.Entry.ScannerType = kTypeFixedLaser;
+    opening.ReceiveActive = true;
     state.DeviceEnabled = 1;
     state.DataEventEnabled = 1;
     state.DecodeData = 1;
@@ -50,12 +52,12 @@ class SerialReceiverTest : public ::testing::Test {
                       std::vector<std::string> later = {}) {
     auto pending = std::make_shared<std::vector<std::string>>(std::move(later));
     port.OnIdleRead([this, idleReads, pending](int reads) {
-      if (state.ProgrammingActive) return;
+      if (opening.ProgrammingActive) return;
       if (!pending->empty()) {
         port.Feed(pending->front());
         pending->erase(pending->begin());
       } else if (reads >= idleReads) {
-        state.ReceiveActive = false;
+        opening.ReceiveActive = false;
       }
     });
     receiver.Run();
@@ -66,7 +68,9 @@ class SerialReceiverTest : public ::testing::Test {
   fakes::RecordingEventSink sink;
   fakes::RecordingNotifier notifier;
   ScannerState state;
+  Opening opening{DeviceEntry()};
   EventPath events;
+  PortLink link;
   ScannerProgrammer programmer;
   SerialReceiver receiver;
   std::vector<std::string> labels;
@@ -110,7 +114,7 @@ TEST_F(SerialReceiverTest, LineFeedWithoutAKnownLetterMeansNotSetUp) {
 }
 
 TEST_F(SerialReceiverTest, NotSetUpProgramsTheScannerAfterTheWarning) {
-  state.Entry.ScannerType = kTypeUnlisted;
+  opening.Entry.ScannerType = kTypeUnlisted;
   size_t writtenAtWarning = 99;
   notifier.OnShow([&] { writtenAtWarning = port.Written().size(); });
   port.Feed("X\n");
@@ -118,7 +122,7 @@ TEST_F(SerialReceiverTest, NotSetUpProgramsTheScannerAfterTheWarning) {
   EXPECT_EQ(writtenAtWarning, 0u) << "nothing is sent before the user's OK";
   EXPECT_EQ(port.WrittenText(), "\x01\r\nS0680\r\n\x04")
       << "no reply, so the second command is not sent";
-  EXPECT_FALSE(state.ProgrammingActive);
+  EXPECT_FALSE(opening.ProgrammingActive);
 }
 
 TEST_F(SerialReceiverTest, FrameOverflowMeansNotSetUpAndDropsTheFrame) {
@@ -190,7 +194,7 @@ TEST_F(SerialReceiverTest, DisablingInTheMiddleOfALabelDropsItsStart) {
         port.Feed("A999999999999\r\n");
         break;
       default:
-        if (idle > 5) state.ReceiveActive = false;
+        if (idle > 5) opening.ReceiveActive = false;
     }
   });
   receiver.Run();
@@ -222,11 +226,11 @@ TEST_F(SerialReceiverTest, LabelIsReadWithoutPausesBetweenBytes) {
 }
 
 TEST_F(SerialReceiverTest, ProgrammingRunHoldsThePort) {
-  state.ProgrammingActive = true;
+  opening.ProgrammingActive = true;
   port.Feed("A012345678905\n");
   int pauses = 0;
   clock.OnSleep([&](uint32_t) {
-    if (++pauses == 5) state.ReceiveActive = false;
+    if (++pauses == 5) opening.ReceiveActive = false;
   });
   receiver.Run();
   EXPECT_EQ(port.PendingInput(), 14u) << "nothing was read";
@@ -247,11 +251,11 @@ TEST_F(SerialReceiverTest, ClearInputDropsTheFrameBeingAssembled) {
 }
 
 TEST_F(SerialReceiverTest, StoppingClearsThePendingPortableOperation) {
-  state.PortableState = 3;
+  opening.PortableState = 3;
   // Told to stop during its pause, the loop notices before the next read.
-  clock.OnSleep([&](uint32_t) { state.ReceiveActive = false; });
+  clock.OnSleep([&](uint32_t) { opening.ReceiveActive = false; });
   receiver.Run();
-  EXPECT_EQ(state.PortableState, 0);
+  EXPECT_EQ(opening.PortableState, 0);
   EXPECT_EQ(clock.Sleeps().size(), 1u);
 }
 

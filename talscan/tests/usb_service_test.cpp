@@ -133,7 +133,7 @@ TEST_F(UsbServiceTest, UnpluggedScannerIsReportedAndCanBeOpenedAgain) {
   auto scanner = hid.AddScanner("scanner");
   ASSERT_EQ(OpenUsb(), opos::kSuccess);
   scanner->AddReadError(1167);
-  ASSERT_TRUE(WaitUntil([&] { return HasStatus(kStatusDeviceOffline); }));
+  ASSERT_TRUE(WaitUntil([&] { return HasStatus(opos::sue::PowerOffOffline); }));
   ASSERT_TRUE(WaitUntil([&] { return scanner->Closed(); }));
   EXPECT_EQ(Property(opos::pidx::State), opos::kStateIdle);
   // Plugged in again, under a new path: the application opens it once more.

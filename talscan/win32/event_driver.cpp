@@ -32,13 +32,15 @@ void EventDriver::Restore(const Attachment& attachment) {
 
 void EventDriver::Detach(const void* owner) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (current_.owner == owner) current_ = Attachment();
+  if (owner == nullptr || current_.owner == owner) current_ = Attachment();
 }
 
 IDispatch* EventDriver::Target(Callback callback, DISPID& id) {
   std::lock_guard<std::mutex> lock(mutex_);
   id = current_.ids[callback];
-  return id == DISPID_UNKNOWN ? nullptr : current_.control;
+  if (id == DISPID_UNKNOWN || current_.control == nullptr) return nullptr;
+  current_.control->AddRef();
+  return current_.control;
 }
 
 // A callback the control object rejects is ignored: it must not end the
@@ -47,6 +49,7 @@ void EventDriver::FireSOData(long status) {
   DISPID id;
   if (IDispatch* control = Target(kData, id)) {
     com::Call(control, id, DISPATCH_METHOD, {com::LongVariant(status)});
+    control->Release();
   }
 }
 
@@ -55,6 +58,7 @@ void EventDriver::FireSODirectIO(long eventNumber, long& data,
   DISPID id;
   if (IDispatch* control = Target(kDirectIO, id)) {
     com::CallWithReferences(control, id, eventNumber, data, text);
+    control->Release();
   }
 }
 
@@ -62,5 +66,6 @@ void EventDriver::FireSOStatusUpdate(long data) {
   DISPID id;
   if (IDispatch* control = Target(kStatusUpdate, id)) {
     com::Call(control, id, DISPATCH_METHOD, {com::LongVariant(data)});
+    control->Release();
   }
 }

@@ -1,7 +1,12 @@
 // The callbacks into the control object: its IDispatch pointer and the
 // dispatch identifiers of the five callback names, resolved when a device
-// is opened. The pointer is held without a reference, as the control
-// object owns the service object and not the other way round.
+// is opened. The pointer is held without a reference while the device is
+// open, as the control object owns the service object and not the other way
+// round: a reference of ours would keep a control object that its
+// application released alive, and with it this object and its opening. A
+// reference is taken only for the length of each callback, so that a Close
+// or a release on the control object's thread cannot free it under a
+// callback in progress.
 #pragma once
 
 #include <windows.h>
@@ -30,8 +35,8 @@ class EventDriver : public EventSink {
   // Puts back an attachment, when the opening that replaced it failed
   // while another opening was in force.
   void Restore(const Attachment& attachment);
-  // The service object that attached the control object is gone: no
-  // callback may reach a control object that may be gone too.
+  // No callback may reach the control object any more: the device was
+  // closed (owner nullptr), or the service object that attached it is gone.
   void Detach(const void* owner);
 
   void FireSOData(long status) override;
@@ -42,7 +47,8 @@ class EventDriver : public EventSink {
  private:
   enum Callback { kData, kDirectIO, kError, kOutputComplete, kStatusUpdate,
                   kCallbackCount };
-  // The control object and the identifier of one callback, or nullptr.
+  // The control object, with a reference for the length of one call, and
+  // the identifier of the callback; nullptr when it is not to be called.
   IDispatch* Target(Callback callback, DISPID& id);
 
   std::mutex mutex_;

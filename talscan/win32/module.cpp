@@ -46,7 +46,7 @@ HMODULE Handle() { return moduleHandle; }
 void SetHandle(HMODULE handle) { moduleHandle = handle; }
 
 void AddObject() { ++liveObjects; }
-void RemoveObject() { --liveObjects; }
+long RemoveObject() { return --liveObjects; }
 void Lock(bool lock) { lock ? ++serverLocks : --serverLocks; }
 
 bool CanUnload() {

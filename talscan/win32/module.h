@@ -14,7 +14,8 @@ HMODULE Handle();
 void SetHandle(HMODULE handle);
 
 void AddObject();
-void RemoveObject();
+// The number of objects still alive.
+long RemoveObject();
 void Lock(bool lock);
 // True when no object, no lock and no open device keeps the library.
 bool CanUnload();

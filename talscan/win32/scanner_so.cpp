@@ -72,9 +72,16 @@ HRESULT SetString(VARIANT* result, const std::string& text) {
 
 ScannerSO::ScannerSO() { module::AddObject(); }
 
+// The last object's release ends an opening the control object did not
+// close: no callback may reach a control object that is letting go, and
+// the port must be free for the next opening.
 ScannerSO::~ScannerSO() {
-  module::Events().Detach(this);
-  module::RemoveObject();
+  if (module::RemoveObject() == 0) {
+    module::Events().Detach(nullptr);
+    module::Service().EndOpening();
+  } else {
+    module::Events().Detach(this);
+  }
 }
 
 HRESULT ScannerSO::QueryInterface(REFIID riid, void** object) {
@@ -166,9 +173,14 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
     case kClearOutput:
       SetLong(result, service.ClearOutput());
       break;
-    case kClose:
-      SetLong(result, service.Close());
+    case kClose: {
+      const long closed = service.Close();
+      // Once the receive thread has ended nothing calls the control object
+      // any more; it may let go of this object at once.
+      if (closed == 0) module::Events().Detach(nullptr);
+      SetLong(result, closed);
       break;
+    }
     case kCOFreezeEvents:
       hr = args.Bool(0, flag);
       if (hr == S_OK) SetLong(result, service.COFreezeEvents(flag));

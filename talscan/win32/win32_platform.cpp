@@ -50,41 +50,65 @@ std::string Win32Notifier::ApplicationName() {
 
 namespace {
 
+// The thread's body belongs to this object, not to the thread: a thread
+// stopped by force never frees what it was given, and the body (with the
+// opening it holds) must not outlive the stop.
 class Win32Thread : public RunningThread {
  public:
-  Win32Thread(HANDLE handle, DWORD id) : handle_(handle), id_(id) {}
-  ~Win32Thread() override { CloseHandle(handle_); }
+  explicit Win32Thread(std::function<void()> body) : body_(std::move(body)) {}
+  ~Win32Thread() override {
+    if (handle_ != nullptr) CloseHandle(handle_);
+  }
+
+  DWORD Start() {
+    handle_ = CreateThread(nullptr, 0, Run, this, 0, &id_);
+    return handle_ == nullptr ? GetLastError() : 0;
+  }
+
+  // Waits while dispatching the caller's messages: a control object may
+  // hand an event to this thread's window and wait for it, and a COM call
+  // from another apartment arrives as a message too.
   bool WaitForExit(uint32_t milliseconds) override {
-    return WaitForSingleObject(handle_, milliseconds) == WAIT_OBJECT_0;
+    const DWORD start = GetTickCount();
+    for (;;) {
+      const DWORD waited = GetTickCount() - start;
+      const DWORD left = waited >= milliseconds ? 0 : milliseconds - waited;
+      const DWORD result =
+          MsgWaitForMultipleObjects(1, &handle_, FALSE, left, QS_ALLINPUT);
+      if (result == WAIT_OBJECT_0) return true;
+      if (result != WAIT_OBJECT_0 + 1) return false;  // timed out or failed
+      MSG message;
+      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+    }
+  }
+  bool IsRunning() const override {
+    return WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
   }
   void Terminate() override { TerminateThread(handle_, 1); }
   bool IsCurrent() const override { return GetCurrentThreadId() == id_; }
 
  private:
-  HANDLE handle_;
-  DWORD id_;
-};
+  static DWORD WINAPI Run(void* parameter) {
+    static_cast<Win32Thread*>(parameter)->body_();
+    return 0;
+  }
 
-DWORD WINAPI RunBody(void* parameter) {
-  std::unique_ptr<std::function<void()>> body(
-      static_cast<std::function<void()>*>(parameter));
-  (*body)();
-  return 0;
-}
+  std::function<void()> body_;
+  HANDLE handle_ = nullptr;
+  DWORD id_ = 0;
+};
 
 }  // namespace
 
 std::unique_ptr<RunningThread> Win32ThreadLauncher::Start(
     std::function<void()> body, uint32_t& error) {
-  auto* parameter = new std::function<void()>(std::move(body));
-  DWORD id = 0;
-  HANDLE handle = CreateThread(nullptr, 0, RunBody, parameter, 0, &id);
-  if (handle == nullptr) {
-    error = GetLastError();
-    delete parameter;
-    return nullptr;
-  }
-  return std::make_unique<Win32Thread>(handle, id);
+  auto thread = std::make_unique<Win32Thread>(std::move(body));
+  error = thread->Start();
+  if (error != 0) return nullptr;
+  return thread;
 }
 
 Win32SerialPort::~Win32SerialPort() { Close(); }

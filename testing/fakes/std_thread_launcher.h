@@ -56,6 +56,10 @@ class StdThreadLauncher::Thread : public RunningThread {
     return done_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                    [this] { return done_->ended; });
   }
+  bool IsRunning() const override {
+    std::lock_guard<std::mutex> lock(done_->mutex);
+    return !done_->ended;
+  }
   void Terminate() override {
     ++terminated_;
     thread_.detach();

@@ -17,6 +17,7 @@ namespace hid {
 namespace {
 
 constexpr char kClassFolder[] = "/sys/class/hidraw";
+constexpr int kWriteBoundMs = 1000;
 
 // The errors of a device that is gone, as the receive loop knows them.
 uint32_t Error(int code) {
@@ -97,6 +98,10 @@ class HidrawDevice : public Device {
   uint32_t WriteReport(const uint8_t* report, int size) override {
     std::lock_guard<std::mutex> lock(descriptors_);
     if (write_ < 0) return 0;
+    // A device that stops taking reports fails the write after a bound
+    // instead of holding the caller.
+    pollfd ready = {write_, POLLOUT, 0};
+    if (poll(&ready, 1, kWriteBoundMs) <= 0) return Error(ETIMEDOUT);
     // The first byte is the report number, 0 without numbered reports, as
     // on Windows.
     if (write(write_, report, static_cast<size_t>(size)) < 0) {
@@ -179,7 +184,7 @@ std::unique_ptr<Device> HidrawBus::Open(const std::string& path,
     error = Error(errno);
     return nullptr;
   }
-  const int write = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  const int write = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (write < 0) {
     error = Error(errno);
     close(read);

@@ -27,20 +27,28 @@ HANDLE OpenPath(const std::string& path, DWORD flags) {
                      OPEN_EXISTING, flags, nullptr);
 }
 
+// A device that stops taking output reports must not hold the caller (the
+// application's thread, setting DeviceEnabled): a write that has not
+// completed by then is cancelled and fails.
+constexpr DWORD kWriteBoundMs = 1000;
+
 void CloseValid(HANDLE handle) {
   if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
 }
 
-// An overlapped read handle with its event, and a synchronous write handle.
+// Two overlapped handles on the device, each with its event: one for the
+// input reports, one for the output reports, so that writing never waits
+// for or disturbs the pending read.
 class Win32Device : public Device {
  public:
-  Win32Device(HANDLE read, HANDLE write, HANDLE event)
-      : read_(read), write_(write), event_(event) {
+  Win32Device(HANDLE read, HANDLE write, HANDLE readEvent, HANDLE writeEvent)
+      : read_(read), write_(write), event_(readEvent), writeEvent_(writeEvent) {
     overlapped_.hEvent = event_;
   }
   ~Win32Device() override {
     Close();
     CloseHandle(event_);
+    CloseHandle(writeEvent_);
   }
 
   ReadStart StartRead(uint8_t* buffer, int size, int& count,
@@ -84,9 +92,22 @@ class Win32Device : public Device {
   uint32_t WriteReport(const uint8_t* report, int size) override {
     std::lock_guard<std::mutex> lock(handles_);
     if (write_ == INVALID_HANDLE_VALUE) return 0;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = writeEvent_;
+    ResetEvent(writeEvent_);
     DWORD written = 0;
-    if (!WriteFile(write_, report, static_cast<DWORD>(size), &written,
-                   nullptr)) {
+    if (WriteFile(write_, report, static_cast<DWORD>(size), &written,
+                  &overlapped)) {
+      return 0;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return GetLastError();
+    if (WaitForSingleObject(writeEvent_, kWriteBoundMs) != WAIT_OBJECT_0) {
+      // The record and the report must stay until the system lets go.
+      CancelIo(write_);
+      GetOverlappedResult(write_, &overlapped, &written, TRUE);
+      return ERROR_TIMEOUT;
+    }
+    if (!GetOverlappedResult(write_, &overlapped, &written, FALSE)) {
       return GetLastError();
     }
     return 0;
@@ -106,6 +127,7 @@ class Win32Device : public Device {
   std::atomic<HANDLE> read_;
   std::atomic<HANDLE> write_;
   HANDLE event_;
+  HANDLE writeEvent_;
   OVERLAPPED overlapped_ = {};
 };
 
@@ -157,17 +179,21 @@ std::unique_ptr<Device> Win32Bus::Open(const std::string& path,
     error = GetLastError();
     return nullptr;
   }
-  HANDLE write = OpenPath(path, 0);
-  HANDLE event = write == INVALID_HANDLE_VALUE
-                     ? nullptr
-                     : CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (event == nullptr) {
+  HANDLE write = OpenPath(path, FILE_FLAG_OVERLAPPED);
+  HANDLE readEvent = write == INVALID_HANDLE_VALUE
+                         ? nullptr
+                         : CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE writeEvent = readEvent == nullptr
+                          ? nullptr
+                          : CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (writeEvent == nullptr) {
     error = GetLastError();
     CloseHandle(read);
     CloseValid(write);
+    CloseValid(readEvent);
     return nullptr;
   }
-  return std::make_unique<Win32Device>(read, write, event);
+  return std::make_unique<Win32Device>(read, write, readEvent, writeEvent);
 }
 
 bool Win32Bus::Attributes(Device& device, uint16_t& vendor, uint16_t& product,

@@ -8,11 +8,11 @@ namespace {
 
 class PacketWriter {
  public:
-  explicit PacketWriter(SerialPort& port) : port_(port) {}
+  explicit PacketWriter(PortLink& link) : turn_(link) {}
 
   bool Put(uint8_t byte) {
     if (!ok_) return false;
-    ok_ = port_.Write(&byte, 1) == 1;
+    ok_ = turn_.Write(&byte, 1) == 1;
     check_ ^= byte;
     return ok_;
   }
@@ -22,25 +22,38 @@ class PacketWriter {
   }
 
  private:
-  SerialPort& port_;
+  PortLink::WriteTurn turn_;
   uint8_t check_ = 0;
   bool ok_ = true;
 };
 
 }  // namespace
 
-bool SendPacket(SerialPort& port, uint8_t sequence, const uint8_t* body,
+bool RequestedOperation(long command, long& operation) {
+  switch (command) {
+    case kCommandStop: operation = kIdle; return true;
+    case 200: operation = kDownloadRequested; return true;
+    case 201: operation = kConfigurationRequested; return true;
+    case 202: operation = kClockRequested; return true;
+    case 203: operation = kUserIDRequested; return true;
+    case 204: operation = kStatusRequested; return true;
+    case 205: operation = kGQueryRequested; return true;
+    default: return false;
+  }
+}
+
+bool SendPacket(PortLink& link, uint8_t sequence, const uint8_t* body,
                 int count) {
-  PacketWriter packet(port);
+  PacketWriter packet(link);
   packet.Put(kStart);
   packet.Put(sequence);
   for (int i = 0; i < count; ++i) packet.Put(body[i]);
   return packet.Finish();
 }
 
-bool SendNibblePacket(SerialPort& port, uint8_t sequence, uint8_t command,
+bool SendNibblePacket(PortLink& link, uint8_t sequence, uint8_t command,
                       const uint8_t* data, int count) {
-  PacketWriter packet(port);
+  PacketWriter packet(link);
   packet.Put(kStart);
   packet.Put(sequence);
   packet.Put(command);
@@ -51,21 +64,23 @@ bool SendNibblePacket(SerialPort& port, uint8_t sequence, uint8_t command,
   return packet.Finish();
 }
 
-void WakePortableScanner(SerialPort& port, Clock& clock,
+void WakePortableScanner(PortLink& link, Clock& clock,
                          const DeviceEntry& entry) {
   if (entry.ScannerType != kTypePortableM20 ||
       entry.PortableConfiguration[18] == 0) {
     return;
   }
-  port.Signal(LineSignal::kSetRts);
+  // One turn: no packet of the receive thread goes out in the middle.
+  PortLink::WriteTurn turn(link);
+  turn.Signal(LineSignal::kSetRts);
   clock.Sleep(100);
-  port.Signal(LineSignal::kClearDtr);
+  turn.Signal(LineSignal::kClearDtr);
   clock.Sleep(300);
-  port.Signal(LineSignal::kSetDtr);
+  turn.Signal(LineSignal::kSetDtr);
   clock.Sleep(300);
   const uint8_t wake[2] = {0x55, 0x55};
-  port.Write(wake, 2);
-  port.Signal(LineSignal::kClearDtr);
+  turn.Write(wake, 2);
+  turn.Signal(LineSignal::kClearDtr);
 }
 
 void ClockBody(const LocalTime& now, const PortableConfigurationBytes& config,

@@ -1,41 +1,18 @@
 #include "talscan/core/portable/receiver.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "talscan/core/code128.h"
 #include "talscan/core/portable/protocol.h"
 #include "talscan/core/scanner_warnings.h"
 
+using namespace portable;
+
 namespace {
 
-// PortableState values: the operation requested and how far it got.
-enum Operation : long {
-  kIdle = 0,
-  kDownloadRequested = 1,
-  kAwaitingHeader = 2,
-  kReceivingRecords = 3,
-  kConfigurationRequested = 10,
-  kAwaitingConfigurationAck = 11,
-  kClockRequested = 20,
-  kAwaitingClockAck = 21,
-  kUserIDRequested = 30,
-  kAwaitingUserIDAck = 31,
-  kStatusRequested = 40,
-  kAwaitingStatus = 41,
-  kGQueryRequested = 50,
-  kAwaitingGReply = 51,
-};
-
-// Status codes of SOStatusUpdate and event numbers of SODirectIO.
-constexpr long kDownloadFailed = 700;
-constexpr long kStatusReplyBad = 704;
-constexpr long kGReplyBad = 705;
-constexpr long kDownloadComplete = 800;
-constexpr long kHeaderFirstText = 500;
-constexpr long kHeaderSecondText = 501;
-constexpr long kHeaderRecordCount = 502;
-constexpr long kStatusEvent = 504;
-constexpr long kGReplyEvent = 505;
+// How long a record's acknowledgement waits for room in a full queue.
+constexpr std::chrono::seconds kRecordRoomLimit(10);
 
 constexpr int kStatusEndOffset = 74;
 constexpr int kGReplyEndOffset = 14;
@@ -47,12 +24,12 @@ bool IsUnsolicited(uint8_t sequence) {
 
 }  // namespace
 
-PortableReceiver::PortableReceiver(ScannerState& state, SerialPort& port,
+PortableReceiver::PortableReceiver(Opening& opening, PortLink& link,
                                    Clock& clock, Notifier& notifier,
                                    EventPath& events, EventSink& sink,
                                    LabelFrame& frame)
-    : state_(state),
-      port_(port),
+    : opening_(opening),
+      link_(link),
       clock_(clock),
       notifier_(notifier),
       events_(events),
@@ -78,11 +55,11 @@ void PortableReceiver::TakeByte(uint8_t byte) {
     case kInPacket:
       // A record the scanner sends on its own is answered as soon as its
       // third byte arrives, when the configuration asks for it.
-      if (state_.PortableState == kIdle && frame_.FrameLength == 2 &&
-          (state_.Entry.PortableConfiguration[8] & 0xC0) == 0xC0 &&
+      if (opening_.PortableState == kIdle && frame_.FrameLength == 2 &&
+          (opening_.Entry.PortableConfiguration[8] & 0xC0) == 0xC0 &&
           IsUnsolicited(frame_.FrameBuffer[1])) {
         const uint8_t early[2] = {0x55, 0x55};
-        port_.Write(early, 2);
+        PortLink::WriteTurn(link_).Write(early, 2);
       }
       if (!Append(byte)) return;
       if (byte == portable::kEnd) packetState_ = kWaitCheck;
@@ -96,10 +73,14 @@ void PortableReceiver::TakeByte(uint8_t byte) {
         Dispatch();
         return;
       }
-      // A damaged packet ends the operation only when it cannot be the
-      // one expected; otherwise the operation goes on waiting for it.
-      const long operation = state_.PortableState;
-      if (operation > kIdle && frame_.FrameBuffer[1] != expectedSequence_) {
+      // A damaged packet ends a download only when it cannot be the one
+      // expected; otherwise the download goes on waiting for it. Other
+      // operations have no sequence to compare with (the expected one is
+      // the last download's) and wait for their reply or the silence.
+      const long operation = opening_.PortableState;
+      const bool downloading =
+          operation == kAwaitingHeader || operation == kReceivingRecords;
+      if (downloading && frame_.FrameBuffer[1] != expectedSequence_) {
         sink_.FireSOStatusUpdate(kDownloadFailed);
         MoveOn(operation, kIdle);
       }
@@ -113,7 +94,7 @@ uint8_t PortableReceiver::At(int offset) const {
 }
 
 bool PortableReceiver::MoveOn(long from, long to) {
-  return state_.PortableState.compare_exchange_strong(from, to);
+  return opening_.PortableState.compare_exchange_strong(from, to);
 }
 
 void PortableReceiver::Finish(long operation, long status) {
@@ -124,7 +105,7 @@ void PortableReceiver::Finish(long operation, long status) {
 
 void PortableReceiver::Dispatch() {
   const uint8_t sequence = At(1);
-  const long operation = state_.PortableState;
+  const long operation = opening_.PortableState;
   if (IsUnsolicited(sequence) && operation == kIdle) {
     ConvertPortableRecord();
   } else if (sequence == 0 && (At(2) == 'R' || At(2) == 'r')) {
@@ -136,42 +117,42 @@ void PortableReceiver::Dispatch() {
 
 // The scanner's ready packet: send the request of the pending operation.
 void PortableReceiver::StartOperation(long operation) {
-  const PortableConfigurationBytes& config = state_.Entry.PortableConfiguration;
+  const PortableConfigurationBytes& config = opening_.Entry.PortableConfiguration;
   switch (operation) {
     case kDownloadRequested: {
       const uint8_t body = 'L';
-      portable::SendPacket(port_, 0, &body, 1);
+      portable::SendPacket(link_, 0, &body, 1);
       expectedSequence_ = 1;
       MoveOn(operation, kAwaitingHeader);
       break;
     }
     case kConfigurationRequested:
-      portable::SendNibblePacket(port_, 0, 'C', config.data(), 16);
+      portable::SendNibblePacket(link_, 0, 'C', config.data(), 16);
       MoveOn(operation, kAwaitingConfigurationAck);
       break;
     case kClockRequested: {
       uint8_t body[15];
       portable::ClockBody(clock_.Local(), config, body);
-      portable::SendNibblePacket(port_, 0, 'T', body, 15);
+      portable::SendNibblePacket(link_, 0, 'T', body, 15);
       MoveOn(operation, kAwaitingClockAck);
       break;
     }
     case kUserIDRequested: {
       uint8_t userID[8];
       for (int i = 0; i < 8; ++i) {
-        userID[i] = static_cast<uint8_t>(state_.Entry.UserID[i]);
+        userID[i] = static_cast<uint8_t>(opening_.Entry.UserID[i]);
       }
-      portable::SendNibblePacket(port_, 0, 'U', userID, 8);
+      portable::SendNibblePacket(link_, 0, 'U', userID, 8);
       MoveOn(operation, kAwaitingUserIDAck);
       break;
     }
     case kStatusRequested:
-      portable::SendNibblePacket(port_, 0, 'S', nullptr, 0);
+      portable::SendNibblePacket(link_, 0, 'S', nullptr, 0);
       MoveOn(operation, kAwaitingStatus);
       break;
     case kGQueryRequested: {
       const uint8_t body = 'G';
-      portable::SendPacket(port_, 0, &body, 1);
+      portable::SendPacket(link_, 0, &body, 1);
       MoveOn(operation, kAwaitingGReply);
       break;
     }
@@ -188,17 +169,17 @@ void PortableReceiver::TakeReply(long operation) {
       TakeDownloadPacket();
       break;
     case kAwaitingConfigurationAck:
-      Finish(operation, acknowledged ? 801 : 701);
+      Finish(operation, acknowledged ? kConfigurationDone : kConfigurationFailed);
       break;
     case kAwaitingClockAck:
-      Finish(operation, acknowledged ? 802 : 702);
+      Finish(operation, acknowledged ? kClockDone : kClockFailed);
       break;
     case kAwaitingUserIDAck:
-      Finish(operation, acknowledged ? 803 : 703);
+      Finish(operation, acknowledged ? kUserIDDone : kUserIDFailed);
       break;
     case kAwaitingStatus:
       if (!MoveOn(operation, kIdle)) break;
-      if (state_.ReceiveActive && At(1) == 1 &&
+      if (opening_.ReceiveActive && At(1) == 1 &&
           frame_.FrameLength > kStatusEndOffset &&
           At(kStatusEndOffset) == portable::kEnd) {
         long data = 1;
@@ -210,7 +191,7 @@ void PortableReceiver::TakeReply(long operation) {
       break;
     case kAwaitingGReply:
       if (!MoveOn(operation, kIdle)) break;
-      if (state_.ReceiveActive && At(1) == 1 &&
+      if (opening_.ReceiveActive && At(1) == 1 &&
           frame_.FrameLength > kGReplyEndOffset &&
           At(kGReplyEndOffset) == portable::kEnd) {
         long data = 1;
@@ -226,7 +207,7 @@ void PortableReceiver::TakeReply(long operation) {
 }
 
 void PortableReceiver::TakeDownloadPacket() {
-  const long operation = state_.PortableState;
+  const long operation = opening_.PortableState;
   const uint8_t sequence = At(1);
   if (sequence != expectedSequence_) {
     Finish(operation, kDownloadFailed);
@@ -244,7 +225,7 @@ void PortableReceiver::TakeDownloadPacket() {
     std::string none;
     sink_.FireSODirectIO(kHeaderRecordCount, records, none);
     const uint8_t ack = portable::kAck;
-    portable::SendPacket(port_, 1, &ack, 1);
+    portable::SendPacket(link_, 1, &ack, 1);
     MoveOn(operation, kReceivingRecords);
     return;
   }
@@ -252,14 +233,22 @@ void PortableReceiver::TakeDownloadPacket() {
   if (At(2) == portable::kEndOfDownload && At(3) == portable::kEnd) {
     if (!MoveOn(operation, kIdle)) return;
     const uint8_t answer =
-        state_.Entry.PortableConfiguration[19] != 0 ? 'D' : portable::kAck;
-    const bool written = portable::SendPacket(port_, sequence, &answer, 1);
+        opening_.Entry.PortableConfiguration[19] != 0 ? 'D' : portable::kAck;
+    const bool written = portable::SendPacket(link_, sequence, &answer, 1);
     sink_.FireSOStatusUpdate(written ? kDownloadComplete : kDownloadFailed);
     return;
   }
-  // Each record is acknowledged before it is delivered.
+  // Each record is acknowledged before it is delivered. A record the
+  // scanner is told was received must reach the application: while the
+  // queue is full the acknowledgement waits for room, and a download whose
+  // application takes no label for that long ends unacknowledged (the
+  // scanner keeps the record).
+  if (!events_.AwaitRoomForLabel(kRecordRoomLimit)) {
+    Finish(operation, kDownloadFailed);
+    return;
+  }
   const uint8_t ack = portable::kAck;
-  portable::SendPacket(port_, sequence, &ack, 1);
+  portable::SendPacket(link_, sequence, &ack, 1);
   ConvertPortableRecord();
 }
 
@@ -275,7 +264,7 @@ void PortableReceiver::ConvertPortableRecord() {
 
   int position = 2;
   if (At(2) == 'T') {
-    if (state_.Entry.CompatibilityMode == kModeKorva) {
+    if (opening_.Entry.CompatibilityMode == kModeKorva) {
       for (int i = 2; i < 2 + kTimeStampLength && i < end; ++i) append(packet[i]);
     }
     position = 2 + kTimeStampLength;
@@ -284,7 +273,7 @@ void PortableReceiver::ConvertPortableRecord() {
     const uint8_t letter = packet[position];
     const uint8_t* data = packet + position + 1;
     int count = end - position - 1;
-    if (letter == 'K' && state_.Entry.ScannerType == kTypePortableM40) {
+    if (letter == 'K' && opening_.Entry.ScannerType == kTypePortableM40) {
       append('K');
       char text[kMaxCode128Text + 1];
       const int length = ExpandCode128(data, count, text);

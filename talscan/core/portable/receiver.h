@@ -12,12 +12,12 @@
 #include "talscan/core/event_sink.h"
 #include "talscan/core/label_frame.h"
 #include "talscan/core/notifier.h"
-#include "talscan/core/scanner_state.h"
-#include "talscan/core/serial_port.h"
+#include "talscan/core/opening.h"
+#include "talscan/core/port_link.h"
 
 class PortableReceiver {
  public:
-  PortableReceiver(ScannerState& state, SerialPort& port, Clock& clock,
+  PortableReceiver(Opening& opening, PortLink& link, Clock& clock,
                    Notifier& notifier, EventPath& events, EventSink& sink,
                    LabelFrame& frame);
 
@@ -46,8 +46,8 @@ class PortableReceiver {
   void Finish(long operation, long status);
   bool MoveOn(long from, long to);
 
-  ScannerState& state_;
-  SerialPort& port_;
+  Opening& opening_;
+  PortLink& link_;
   Clock& clock_;
   Notifier& notifier_;
   EventPath& events_;

@@ -1,0 +1,92 @@
+// The serial port of one opening as its users share it: the caller's thread
+// (the enable byte, the portable wake-up, programming from DirectIO and
+// ClearInput's drain) and the receive thread (its one-byte reads, portable
+// requests and acknowledgements, programming after a bad frame).
+//
+// - Writes take turns: the bytes written in one turn (a command, a packet)
+//   are never interleaved with another writer's.
+// - A hold (programming run or drain) has the port to itself for reading:
+//   the receive thread does not read while one is in force, and waits for
+//   it to end. One hold at a time; a hold waits a bounded time for another,
+//   never for ever.
+// - A port that vanished (a USB-to-serial adapter pulled) is reopened and
+//   configured again in the same way as at opening.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "talscan/core/clock.h"
+#include "talscan/core/opening.h"
+#include "talscan/core/serial_port.h"
+
+class PortLink {
+ public:
+  PortLink(SerialPort& port, Clock& clock, Opening& opening);
+
+  class WriteTurn {
+   public:
+    explicit WriteTurn(PortLink& link);
+    // The count written, or -1 when the write failed.
+    int Write(const uint8_t* data, int count);
+    bool Signal(LineSignal signal);
+
+   private:
+    PortLink& link_;
+    std::lock_guard<std::mutex> lock_;
+  };
+
+  // One byte in a turn of its own.
+  bool WriteByte(uint8_t byte);
+
+  class Hold {
+   public:
+    explicit Hold(PortLink& link);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    // False when another hold did not end within the bound.
+    bool Taken() const { return taken_; }
+
+   private:
+    PortLink& link_;
+    const bool taken_;
+  };
+
+  // Under a hold: one read of a reply, under the port time-outs.
+  int ReadReply(uint8_t* buffer, int capacity);
+  // Under a hold: discards pending input; true when the port was quiet at
+  // the end.
+  bool Drain();
+  // Takes a hold and drains (ClearInput).
+  bool DrainPort();
+
+  enum class ReadResult { kByte, kNone, kHeld, kFailed };
+  // Receive thread: one byte under the port time-outs, unless a hold is in
+  // force. kFailed when the read call itself failed.
+  ReadResult ReceiveByte(uint8_t& byte);
+
+  // Receive thread, after a failed read: closes the port and tries once to
+  // open and configure it again. True when it is back.
+  bool Reopen();
+  // Closes the port when the opening ends; true unless the close failed.
+  bool Close();
+
+ private:
+  bool TakeSlot();
+  void GiveSlot();
+
+  SerialPort& port_;
+  Clock& clock_;
+  Opening& opening_;
+  std::mutex writeMutex_;
+  // The receive thread reads only inside this gate, so that a hold never
+  // begins while a read may take a reply's bytes.
+  std::mutex readGate_;
+  std::mutex slotMutex_;
+  std::condition_variable slotFreed_;
+  bool slotTaken_ = false;
+  // Cleared when the port vanished, set again when it is back.
+  bool portOpen_ = true;
+};
