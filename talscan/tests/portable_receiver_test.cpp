@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "talscan/core/event_path.h"
+#include "talscan/core/portable/protocol.h"
 #include "common/opos/opos.h"
 #include "talscan/core/scanner_programmer.h"
 #include "talscan/core/serial_receiver.h"
@@ -23,6 +26,7 @@
 #include "testing/fakes/recording_notifier.h"
 #include "testing/fakes/scripted_serial_port.h"
 #include "testing/fakes/virtual_clock.h"
+#include "testing/fakes/wait_until.h"
 
 namespace {
 
@@ -569,6 +573,32 @@ TEST_F(PortableReceiverTest, DamagedPacketWhileNothingIsPendingIsIgnored) {
   EXPECT_EQ(stateAtStop, 0);
 }
 
+// The expected sequence belongs to the download: after one has ended, a
+// damaged packet cannot fail another operation as a download would fail.
+TEST_F(PortableReceiverTest, DamagedPacketAfterADownloadLeavesLaterRequestsAlone) {
+  const struct {
+    long requested;
+    const char* outcome;
+  } cases[] = {{10, "status 801"}, {20, "status 802"}, {30, "status 803"}};
+  for (const auto& c : cases) {
+    StartOver();
+    onEvent = [&](const FiredEvent& event) {
+      if (event.number == 800) opening.PortableState = c.requested;
+    };
+    opening.PortableState = 1;
+    Feed(kReady);
+    Feed(Header(1, "", "", 1));
+    Feed(Packet(2, B("A012345678905")));
+    Feed(Packet(3, Bytes{0x04}));
+    Feed(kReady);
+    Feed(Damaged(Packet(0, Bytes{kAck})));
+    Feed(Packet(0, Bytes{kAck}));
+    Run();
+    EXPECT_EQ(Trace().back(), c.outcome) << c.requested;
+    EXPECT_EQ(Trace().size(), 6u) << c.requested;
+  }
+}
+
 // --- Silence -------------------------------------------------------------
 
 class PortableTimeOutTest : public PortableReceiverTest,
@@ -646,6 +676,30 @@ TEST_F(PortableReceiverTest, TimeOutDropsThePacketBeingReceived) {
   EXPECT_EQ(Trace(), (std::vector<std::string>{"status 900"}));
   EXPECT_EQ(Written(), kDownloadRequest);
   EXPECT_EQ(stateAtStop, 2);
+}
+
+// Silence after the first one or two bytes of a packet empties the frame;
+// the packet is given up with them, so that the rest of it, when it comes,
+// is not taken for a packet of its own, and the scanner's next sending of
+// it is read from its start.
+TEST_F(PortableReceiverTest, PacketCutBySilenceIsGivenUpWithItsBytes) {
+  const Bytes record = Packet(3, B("E01234565"));
+  for (long cut : {1, 2}) {
+    StartOver();
+    opening.PortableState = 1;
+    Feed(kReady);
+    Feed(Header(1, "", "", 2));
+    Feed(Packet(2, B("A012345678905")));
+    Feed(Bytes(record.begin(), record.begin() + cut));
+    port.Silence();
+    Feed(Bytes(record.begin() + cut, record.end()));
+    Feed(record);  // sent again, as it was not acknowledged
+    Feed(Packet(4, Bytes{0x04}));
+    Run();
+    EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905", "E01234565"}))
+        << cut;
+    EXPECT_EQ(Trace().back(), "status 800") << cut;
+  }
 }
 
 // --- Replies to configuration, clock and user identifier -----------------
@@ -978,6 +1032,80 @@ TEST_F(PortableReceiverTest, StoppingInTheMiddleOfADownloadKeepsWhatCame) {
   EXPECT_EQ(port.PendingInput(), 17u) << "the third record stays unread";
   const std::vector<std::string> trace = Trace();
   EXPECT_EQ(std::count(trace.begin(), trace.end(), "status 800"), 0);
+}
+
+// --- A download to an application that takes its labels slowly ----------
+
+// A scanner on the scripted port that answers what the driver writes: the
+// header after the download request, the next record after each
+// acknowledgement, the end packet after the last.
+class ScannerPlayer {
+ public:
+  ScannerPlayer(fakes::ScriptedSerialPort& port, int records)
+      : port_(port), records_(records) {}
+  static std::string Record(int i) { return "M" + std::to_string(100000 + i); }
+
+  void Take(uint8_t byte) {
+    written_.push_back(byte);
+    if (written_.size() < 2 || written_[written_.size() - 2] != 0x83) return;
+    const Bytes packet = written_;
+    written_.clear();
+    if (packet.size() < 5 || packet[0] != 0x82) return;
+    if (packet[2] == 'L') {
+      port_.Feed(Header(1, "", "", static_cast<uint16_t>(records_)));
+      return;
+    }
+    const int next = sent_++;  // records sent so far
+    const uint8_t sequence = static_cast<uint8_t>((next + 2) % 128);
+    port_.Feed(next < records_ ? Packet(sequence, B(Record(next)))
+                               : Packet(sequence, Bytes{0x04}));
+  }
+
+ private:
+  fakes::ScriptedSerialPort& port_;
+  const int records_;
+  Bytes written_;
+  int sent_ = 0;
+};
+
+class SlowApplicationTest : public ServiceTest {};
+
+TEST_F(SlowApplicationTest, DownloadDeliversEveryAcknowledgedRecordOnce) {
+  constexpr int kRecords = 1000;
+  WriteEntry("Batch", "Portable Scanner M-20");
+  ASSERT_EQ(Open("Batch"), opos::kSuccess);
+  service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1);
+  service.SetPropertyNumber(opos::pidx::DecodeData, 1);
+  ScannerPlayer scanner(serial, kRecords);
+  serial.OnWrite([&](uint8_t byte) { scanner.Take(byte); });
+  std::mutex seenMutex;
+  std::vector<std::string> seen;
+  std::atomic<long> status{0};
+  events.OnEvent([&](const FiredEvent& event) {
+    if (event.kind == FiredEvent::kStatusUpdate) status = event.number;
+    if (event.kind != FiredEvent::kData) return;
+    std::lock_guard<std::mutex> lock(seenMutex);
+    seen.push_back(service.GetPropertyString(opos::pidx::ScanData));
+  });
+  ASSERT_EQ(service.DirectIO(200), opos::kSuccess);
+  serial.Feed(kReady);
+  // The queue fills long before the application has taken its labels.
+  ASSERT_TRUE(fakes::WaitUntil([&] {
+    return service.GetPropertyNumber(opos::pidx::DataCount) ==
+           LabelQueue::kCapacity;
+  }));
+  ASSERT_TRUE(fakes::WaitUntil([&] {
+    service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return status != 0 && service.GetPropertyNumber(opos::pidx::DataCount) == 0;
+  }));
+  EXPECT_EQ(status, portable::kDownloadComplete);
+  std::lock_guard<std::mutex> lock(seenMutex);
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kRecords));
+  for (int i = 0; i < kRecords; ++i) {
+    EXPECT_EQ(seen[i], ScannerPlayer::Record(i)) << i;
+  }
+  serial.OnWrite(nullptr);
 }
 
 // --- Waking an M-20 before each operation --------------------------------

@@ -3,8 +3,9 @@
 // works on the same device. Run under ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
-
 
 #include "talscan/tests/service_fixture.h"
 #include "testing/fakes/wait_until.h"
@@ -12,6 +13,7 @@
 namespace {
 
 using fakes::WaitUntil;
+using fakes::WaitUntilOrTimeout;
 
 class ThreadedServiceTest : public ServiceTest {
  protected:
@@ -24,6 +26,15 @@ class ThreadedServiceTest : public ServiceTest {
   }
   static std::string LabelNumber(int i) {
     return "M" + std::to_string(100000 + i);
+  }
+  std::vector<long> Statuses() {
+    std::vector<long> statuses;
+    for (const auto& event : events.Events()) {
+      if (event.kind == fakes::FiredEvent::kStatusUpdate) {
+        statuses.push_back(event.number);
+      }
+    }
+    return statuses;
   }
 };
 
@@ -126,6 +137,111 @@ TEST_F(ThreadedServiceTest, ClearInputEmptiesWhatTheReceiveThreadQueued) {
   ASSERT_TRUE(WaitUntil([&] { return events.DataEvents() == 1; }));
   EXPECT_EQ(service.GetPropertyString(opos::pidx::ScanData), "E01234565")
       << "the receive thread goes on after the drain";
+}
+
+// A handler that blocks past Close's bound gets its thread stopped; what
+// that thread held (a data event under way, its frame, its opening) must
+// not reach the next opening.
+TEST_F(ThreadedServiceTest, ThreadStoppedByForceLeavesNothingToTheNextOpening) {
+  OpenEnabled();
+  std::mutex gate;
+  std::unique_lock<std::mutex> blocked(gate);
+  std::atomic<int> handled{0};
+  events.OnEvent([&](const fakes::FiredEvent& event) {
+    if (event.kind != fakes::FiredEvent::kData) return;
+    if (++handled == 1) std::lock_guard<std::mutex> wait(gate);
+  });
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("A012345678905\n");
+  ASSERT_TRUE(WaitUntil([&] { return handled == 1; }));
+  threads.ExpireWaits(true);
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_EQ(threads.Terminated(), 1);
+  threads.ExpireWaits(false);
+
+  OpenEnabled();
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("E01234565\n");
+  ASSERT_TRUE(WaitUntil([&] { return handled == 2; }))
+      << "the label is delivered, not queued behind the stopped event";
+  EXPECT_EQ(service.GetPropertyString(opos::pidx::ScanData), "E01234565");
+  EXPECT_EQ(Property(opos::pidx::DataCount), 0);
+  EXPECT_EQ(service.ClearInput(), opos::kSuccess);
+
+  blocked.unlock();  // the stopped handler returns into its own opening
+  ASSERT_TRUE(WaitUntil([&] { return threads.Ended() == 1; }));
+  serial.Feed("F4006381333931\n");
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  ASSERT_TRUE(WaitUntil([&] { return handled == 3; }));
+  EXPECT_EQ(service.GetPropertyString(opos::pidx::ScanData), "F4006381333931");
+}
+
+TEST_F(ThreadedServiceTest, EndingTheOpeningWithoutCloseFreesThePort) {
+  OpenEnabled();
+  service.EndOpening();
+  EXPECT_FALSE(serial.IsOpen());
+  EXPECT_EQ(threads.Ended(), 1);
+  EXPECT_EQ(Property(opos::pidx::State), opos::kStateClosed);
+  OpenEnabled();
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("A012345678905\n");
+  ASSERT_TRUE(WaitUntil([&] { return events.DataEvents() == 1; }));
+}
+
+// The enable byte comes from the application's thread while a programming
+// run writes its commands byte by byte: it must go out between two
+// commands, never inside one.
+TEST_F(ThreadedServiceTest, EnableByteDuringAProgrammingRunGoesBetweenCommands) {
+  OpenEnabled();
+  serial.ClearWritten();
+  std::thread enabler;
+  std::atomic<bool> started{false};
+  clock.OnSleep([&](uint32_t milliseconds) {
+    // The first pause after the second byte of a command.
+    if (milliseconds != 1 || serial.Written().size() != 2 ||
+        started.exchange(true)) {
+      return;
+    }
+    enabler = std::thread(
+        [&] { service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1); });
+    // Time for a writer that does not wait its turn to get its byte in.
+    WaitUntilOrTimeout([&] { return serial.Written().size() > 2; },
+                       std::chrono::milliseconds(100));
+  });
+  EXPECT_EQ(service.DirectIO(12345), opos::kFailure) << "no scanner answers";
+  enabler.join();
+  const std::string written = serial.WrittenText();
+  const size_t enable = written.find('\x0E');
+  ASSERT_NE(enable, std::string::npos);
+  EXPECT_EQ(enable % 5, 0u) << "inside a five-byte command: " << enable;
+  EXPECT_EQ(written.size(), 4 * 5 + 1u);
+}
+
+// A USB-to-serial adapter pulled out and plugged in again: the application
+// hears of both, and labels flow again without a new opening.
+TEST_F(ThreadedServiceTest, VanishedPortIsReportedReopenedAndReportedBack) {
+  OpenEnabled();
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("A0123");
+  ASSERT_TRUE(WaitUntil([&] { return serial.PendingInput() == 0; }));
+  serial.Vanish(true);
+  ASSERT_TRUE(WaitUntil([&] { return Statuses().size() == 1; }));
+  EXPECT_EQ(Statuses()[0], opos::sue::PowerOffOffline);
+  serial.Vanish(false);
+  ASSERT_TRUE(WaitUntil([&] { return Statuses().size() == 2; }));
+  EXPECT_EQ(Statuses()[1], opos::sue::PowerOnline);
+  EXPECT_EQ(serial.Opens(), 2);
+  EXPECT_EQ(serial.Settings()->BaudRate, 9600u) << "configured again";
+
+  serial.Feed("E01234565\n");
+  ASSERT_TRUE(WaitUntil([&] { return events.DataEvents() == 1; }));
+  EXPECT_EQ(service.GetPropertyString(opos::pidx::ScanData), "E01234565")
+      << "what came before the loss is not joined to what comes after";
+
+  serial.Vanish(true);
+  ASSERT_TRUE(WaitUntil([&] { return Statuses().size() == 3; }));
+  EXPECT_EQ(service.Close(), opos::kSuccess) << "a vanished port closes";
+  EXPECT_EQ(threads.Terminated(), 0);
 }
 
 }  // namespace

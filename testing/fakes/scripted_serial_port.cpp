@@ -21,9 +21,11 @@ uint32_t ScriptedSerialPort::Open(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   const uint32_t error = StepResult(Step::kOpen);
   if (error != 0) return error;
+  if (vanished_) return kFileNotFound;
   if (open_) return syserr::kAccessDenied;
   open_ = true;
   name_ = name;
+  ++opens_;
   return 0;
 }
 
@@ -76,7 +78,7 @@ int ScriptedSerialPort::Read(uint8_t* buffer, int capacity) {
   int idleReads = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return -1;
+    if (!open_ || vanished_) return -1;
     int count = 0;
     while (count < capacity && !input_.empty() && input_.front() != kSilence) {
       buffer[count++] = static_cast<uint8_t>(input_.front());
@@ -107,7 +109,7 @@ int ScriptedSerialPort::Write(const uint8_t* data, int count) {
   std::function<void(uint8_t)> responder;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_ || failWrites_) return -1;
+    if (!open_ || vanished_ || failWrites_) return -1;
     for (int i = 0; i < count; ++i) {
       written_.push_back({clock_.NowMs(), data[i]});
     }
@@ -129,6 +131,16 @@ bool ScriptedSerialPort::Signal(LineSignal signal) {
 void ScriptedSerialPort::FailStep(Step step, uint32_t error) {
   std::lock_guard<std::mutex> lock(mutex_);
   failures_.emplace_back(step, error);
+}
+
+void ScriptedSerialPort::Vanish(bool vanished) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  vanished_ = vanished;
+}
+
+int ScriptedSerialPort::Opens() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return opens_;
 }
 
 void ScriptedSerialPort::FailWrites(bool fail) {

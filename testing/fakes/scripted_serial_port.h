@@ -53,6 +53,10 @@ class ScriptedSerialPort : public SerialPort {
   // Script.
   void FailStep(Step step, uint32_t error);
   void FailWrites(bool fail);
+  // A vanished port (its adapter pulled out) fails every read and write,
+  // and cannot be opened, until it is back.
+  void Vanish(bool vanished);
+  static constexpr uint32_t kFileNotFound = 2;
   // Bytes the scanner sends; one read takes at most the bytes up to the
   // next Silence().
   void Feed(const std::string& bytes);
@@ -70,6 +74,7 @@ class ScriptedSerialPort : public SerialPort {
   std::optional<LineSettings> Settings() const;
   std::optional<PortTimeouts> Timeouts() const;
   uint32_t InputQueueSize() const;
+  int Opens() const;
   std::vector<WrittenByte> Written() const;
   std::string WrittenText() const;
   std::vector<LineSignal> Signals() const;
@@ -83,6 +88,8 @@ class ScriptedSerialPort : public SerialPort {
   mutable std::mutex mutex_;
   bool open_ = false;
   bool failWrites_ = false;
+  bool vanished_ = false;
+  int opens_ = 0;
   std::string name_;
   std::vector<std::pair<Step, uint32_t>> failures_;
   std::optional<LineSettings> settings_;

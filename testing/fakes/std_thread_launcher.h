@@ -1,6 +1,7 @@
 // Receive threads for host tests, on std::thread. A thread that does not
-// end in time cannot be killed portably: Terminate detaches it and counts,
-// and a test that reaches it has found a hang.
+// end in time cannot be killed portably: Terminate detaches it and counts.
+// A test that reaches it unasked has found a hang; a test that asks for it
+// (ExpireWaits) plays a handler that blocks past the bound.
 #pragma once
 
 #include <atomic>
@@ -20,23 +21,32 @@ class StdThreadLauncher : public ThreadLauncher {
                                        uint32_t& error) override;
 
   void FailNextStart() { failNext_ = true; }
+  // While set, every wait for a thread's end times out at once.
+  void ExpireWaits(bool expire) { expireWaits_ = expire; }
   int Started() const { return started_; }
   int Terminated() const { return terminated_; }
+  // Threads whose body has returned, stopped by force or not.
+  int Ended() const { return ended_; }
 
  private:
   class Thread;
   std::atomic<bool> failNext_{false};
+  std::atomic<bool> expireWaits_{false};
   std::atomic<int> started_{0};
   std::atomic<int> terminated_{0};
+  std::atomic<int> ended_{0};
 };
 
 class StdThreadLauncher::Thread : public RunningThread {
  public:
-  Thread(std::function<void()> body, std::atomic<int>& terminated)
-      : done_(std::make_shared<Done>()), terminated_(terminated) {
+  Thread(std::function<void()> body, StdThreadLauncher& launcher)
+      : done_(std::make_shared<Done>()), launcher_(launcher) {
     std::shared_ptr<Done> done = done_;
-    thread_ = std::thread([body = std::move(body), done] {
+    std::atomic<int>* ended = &launcher.ended_;
+    thread_ = std::thread([body = std::move(body), done, ended]() mutable {
       body();
+      body = nullptr;  // what the body held goes before the end is told
+      ++*ended;  // the last touch of the launcher
       std::lock_guard<std::mutex> lock(done->mutex);
       done->ended = true;
       done->changed.notify_all();
@@ -52,6 +62,7 @@ class StdThreadLauncher::Thread : public RunningThread {
     }
   }
   bool WaitForExit(uint32_t milliseconds) override {
+    if (launcher_.expireWaits_) return false;
     std::unique_lock<std::mutex> lock(done_->mutex);
     return done_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                    [this] { return done_->ended; });
@@ -61,7 +72,7 @@ class StdThreadLauncher::Thread : public RunningThread {
     return !done_->ended;
   }
   void Terminate() override {
-    ++terminated_;
+    ++launcher_.terminated_;
     thread_.detach();
   }
   bool IsCurrent() const override {
@@ -75,7 +86,7 @@ class StdThreadLauncher::Thread : public RunningThread {
     bool ended = false;
   };
   std::shared_ptr<Done> done_;
-  std::atomic<int>& terminated_;
+  StdThreadLauncher& launcher_;
   std::thread thread_;
 };
 
@@ -86,7 +97,7 @@ inline std::unique_ptr<RunningThread> StdThreadLauncher::Start(
     return nullptr;
   }
   ++started_;
-  return std::make_unique<Thread>(std::move(body), terminated_);
+  return std::make_unique<Thread>(std::move(body), *this);
 }
 
 }  // namespace fakes

@@ -8,14 +8,19 @@
 
 namespace fakes {
 
-inline bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(10);
+// Waits at most `bound`; false when `done` never held.
+inline bool WaitUntilOrTimeout(const std::function<bool()>& done,
+                               std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+inline bool WaitUntil(const std::function<bool()>& done) {
+  return WaitUntilOrTimeout(done, std::chrono::seconds(10));
 }
 
 }  // namespace fakes
