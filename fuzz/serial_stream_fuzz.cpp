@@ -151,6 +151,7 @@ class TappedPort : public SerialPort {
     if (afterRead) afterRead(buffer, count);
     return count;
   }
+  bool Present() override { return inner_.Present(); }
   int Write(const uint8_t* data, int count) override {
     return inner_.Write(data, count);
   }

@@ -26,10 +26,39 @@ done
 
 sudo=()
 [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+
+install() {  # [apt options...]
+  "${sudo[@]}" apt-get "$@" update -q || true
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get "$@" install -y -q \
+    --no-install-recommends "${missing[@]}"
+}
+
+# The machine's package sources without the security suite: while a mirror
+# is half synchronised its i386 index may fail to download, and the 32-bit
+# libraries then no longer match the 64-bit ones already installed.
+without_security_suite() {
+  local dir=$1
+  mkdir -p "$dir"
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [[ -e "$file" ]] || continue
+    awk -v RS= -v ORS='\n\n' '!/Suites:[^\n]*-security/' "$file" \
+      >"$dir/$(basename "$file")"
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [[ -e "$file" ]] || continue
+    grep -v -- '-security' "$file" >"$dir/$(basename "$file")" || true
+  done
+}
+
 echo "Installing: ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-"${sudo[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q \
-  --no-install-recommends "${missing[@]}"
+if ! install; then
+  echo "Installing again without the security suite's package lists"
+  sources=$(mktemp -d)
+  trap 'rm -rf "$sources"' EXIT
+  without_security_suite "$sources"
+  install -o Dir::Etc::SourceParts="$sources" -o Dir::Etc::SourceList=/dev/null
+  "${sudo[@]}" apt-get update -q || true
+fi

@@ -87,8 +87,9 @@ PortLink::ReadResult PortLink::ReceiveByte(uint8_t& byte) {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return ReadResult::kHeld;
   const int count = port_.Read(&byte, 1);
-  if (count < 0) return ReadResult::kFailed;
-  return count == 1 ? ReadResult::kByte : ReadResult::kNone;
+  if (count == 1) return ReadResult::kByte;
+  if (count < 0 || !port_.Present()) return ReadResult::kFailed;
+  return ReadResult::kNone;
 }
 
 bool PortLink::Reopen() {

@@ -64,7 +64,7 @@ class PortLink {
 
   enum class ReadResult { kByte, kNone, kHeld, kFailed };
   // Receive thread: one byte under the port time-outs, unless a hold is in
-  // force. kFailed when the read call itself failed.
+  // force. kFailed when the read failed or the port has gone.
   ReadResult ReceiveByte(uint8_t& byte);
 
   // Receive thread, after a failed read: closes the port and tries once to

@@ -42,6 +42,10 @@ class SerialPort {
   virtual uint32_t Close() = 0;
 
   virtual int Read(uint8_t* buffer, int capacity) = 0;
+  // False once the device behind the open port has gone (a USB-to-serial
+  // adapter pulled out): its state can no longer be asked for. Reads of
+  // such a port may fail or may just find nothing, depending on the driver.
+  virtual bool Present() = 0;
   virtual int Write(const uint8_t* data, int count) = 0;
   virtual bool Signal(LineSignal signal) = 0;
 };

@@ -113,6 +113,7 @@ class PreparedPort : public SerialPort {
     return count;
   }
   int Write(const uint8_t*, int count) override { return count; }
+  bool Present() override { return true; }
   bool Signal(LineSignal) override { return true; }
 
  private:

@@ -177,6 +177,12 @@ int Win32SerialPort::Read(uint8_t* buffer, int capacity) {
   return static_cast<int>(count);
 }
 
+bool Win32SerialPort::Present() {
+  DWORD errors = 0;
+  COMSTAT status;
+  return ClearCommError(handle_, &errors, &status) != 0;
+}
+
 int Win32SerialPort::Write(const uint8_t* data, int count) {
   DWORD written = 0;
   if (!WriteFile(handle_, data, static_cast<DWORD>(count), &written,

@@ -133,6 +133,11 @@ void ScriptedSerialPort::FailStep(Step step, uint32_t error) {
   failures_.emplace_back(step, error);
 }
 
+bool ScriptedSerialPort::Present() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !vanished_;
+}
+
 void ScriptedSerialPort::Vanish(bool vanished) {
   std::lock_guard<std::mutex> lock(mutex_);
   vanished_ = vanished;

@@ -47,6 +47,7 @@ class ScriptedSerialPort : public SerialPort {
   bool IsOpen() const override;
   uint32_t Close() override;
   int Read(uint8_t* buffer, int capacity) override;
+  bool Present() override;
   int Write(const uint8_t* data, int count) override;
   bool Signal(LineSignal signal) override;
 

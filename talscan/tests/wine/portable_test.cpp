@@ -94,6 +94,36 @@ TEST_F(PortableScanner, DownloadDeliversEveryRecordAsADataEvent) {
   EXPECT_EQ(Get(standin::kDataCount), 0);
 }
 
+// The control object hands SODirectIO, with its by-reference arguments, to
+// its own window thread and waits for the answer. Close on that thread must
+// let it through while it waits for the receive thread, so that the
+// handler finishes and no thread is stopped by force.
+TEST_F(PortableScanner, CloseLetsAnEventWaitingForTheCallersThreadThrough) {
+  OpenScanner("Portable Scanner M-20", 5);
+  bool closing = false;
+  std::vector<bool> handledWhileClosing;
+  events->OnEvent([&](wine::ControlEvent& event) {
+    if (event.id == standin::kDirectIOEvent) handledWhileClosing.push_back(closing);
+  });
+  control.CallString(L"TakeCallbackLog");
+  ASSERT_EQ(DirectIO(200), 0);
+  Ready();
+  // Without taking a message: the receive thread is then inside SODirectIO,
+  // waiting for this thread.
+  std::string log;
+  for (int i = 0; i < 500 && log.find("SODirectIO 500") == std::string::npos;
+       ++i) {
+    Sleep(10);
+    log += control.CallString(L"TakeCallbackLog");
+  }
+  ASSERT_NE(log.find("SODirectIO 500"), std::string::npos) << log;
+  closing = true;
+  EXPECT_EQ(control.CallLong(L"Close"), 0);
+  closing = false;
+  ASSERT_FALSE(handledWhileClosing.empty());
+  EXPECT_TRUE(handledWhileClosing[0]) << "the event ran inside Close";
+}
+
 TEST_F(PortableScanner, ConfigurationCanEndTheDownloadWithD) {
   std::string configuration(
       "\x40\x06\x40\x01\x40\x06\x40\x06\xC0\x3F\x04\x00\x00\x00\x43\x4F\x00"

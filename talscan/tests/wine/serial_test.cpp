@@ -266,13 +266,68 @@ TEST_F(SerialScanner, CloseEndsTheReceiveThreadWithinItsBound) {
   ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0) << "the port is free";
 }
 
+// The statuses the application has seen, in order.
+std::vector<long> Statuses(const wine::ControlEvents& events) {
+  std::vector<long> statuses;
+  for (const auto& event : events.Events()) {
+    if (event.id == standin::kStatusUpdateEvent) statuses.push_back(event.number);
+  }
+  return statuses;
+}
+
 TEST_F(SerialScanner, PortThatVanishesLeavesTheDeviceClosable) {
   ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   sim.ClosePort(kPort);
-  wine::PumpUntil([] { return false; }, 600);
+  ASSERT_TRUE(events->WaitFor(1, 5000, standin::kStatusUpdateEvent));
   EXPECT_EQ(control.CallLong(L"Close"), 0);
   sim.OpenPort(kPort);
+}
+
+// A USB-to-serial adapter pulled out and plugged in again: the pty and its
+// COM link go away and come back, and the scanner goes on where it was.
+TEST_F(SerialScanner, RepluggedPortIsReportedAndLabelsFlowAgain) {
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  EXPECT_EQ(Scan("A012345678905\r\n").scanData, "A012345678905");
+  sim.ClosePort(kPort);
+  ASSERT_TRUE(events->WaitFor(1, 5000, standin::kStatusUpdateEvent));
+  sim.OpenPort(kPort);
+  ASSERT_TRUE(events->WaitFor(2, 5000, standin::kStatusUpdateEvent));
+  EXPECT_EQ(Statuses(*events), (std::vector<long>{2004, 2001}));
+  EXPECT_EQ(sim.Settings(kPort),
+            "speed=9600 csize=8 parity=none stopbits=2 crtscts=0")
+      << "configured as at opening";
+  control.PutBool(standin::kDataEventEnabled, true);
+  EXPECT_EQ(Scan("E01234565\r\n").scanData, "E01234565");
+}
+
+// The control object lets go of the service object without closing it:
+// the opening ends with the last reference, so the port is free again and
+// nothing calls the control object any more.
+TEST_F(SerialScanner, ReleaseWithoutCloseEndsTheOpening) {
+  wine::WriteStandardEntry(device_, "Omni-directional Laser", kPort);
+  wine::Dispatch callbacks = wine::Dispatch::Create(L"OPOS.Scanner");
+  ASSERT_TRUE(callbacks);
+  auto openService = [&](wine::Dispatch& so) {
+    return so.CallLong(L"OpenService", {wine::Bstr("Scanner"),
+                                        wine::Bstr(kDevice),
+                                        wine::DispatchVariant(callbacks.get())});
+  };
+  {
+    wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
+    ASSERT_EQ(openService(so), 0);
+    so.CallLong(L"SetPropertyNumber", {wine::Long(3), wine::Long(1)});
+    so.CallLong(L"SetPropertyNumber", {wine::Long(2), wine::Long(1)});
+  }  // released without Close
+  callbacks.CallString(L"TakeCallbackLog");
+  sim.Feed(kPort, "A012345678905\r\n");
+  wine::PumpUntil([] { return false; }, 500);
+  EXPECT_EQ(callbacks.CallString(L"TakeCallbackLog"), "")
+      << "no callback after the last release";
+  wine::Dispatch again = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
+  EXPECT_EQ(openService(again), 0) << "the port was closed";
+  again.CallLong(L"Close");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <memory>
 
+#include "common/hid/win32/win32_hid.h"
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -71,6 +73,34 @@ TEST_F(UsbScanner, UsbEntryStillNeedsItsPort) {
   EXPECT_EQ(Open("UsbTill"), 111);
   wine::PumpUntil([] { return false; }, 300);
   EXPECT_TRUE(boxes.Boxes().empty()) << "it fails before DebugLevel is read";
+}
+
+// A device that stops taking output reports: here a pipe whose other end
+// reads nothing, opened as the HID layer opens a device. Writes go into the
+// pipe's buffer until it is full; the next one must fail after its bound
+// instead of holding the caller for ever.
+TEST(HidDevice, StalledWriteFailsInsteadOfHanging) {
+  const char kPath[] = "\\\\.\\pipe\\stalled-hid-device";
+  HANDLE ends[2];
+  for (HANDLE& end : ends) {
+    end = CreateNamedPipeA(kPath, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                           PIPE_TYPE_BYTE, 2, 64, 64, 0, nullptr);
+    ASSERT_NE(end, INVALID_HANDLE_VALUE);
+  }
+  hid::Win32Bus bus;
+  uint32_t error = 0;
+  std::unique_ptr<hid::Device> device = bus.Open(kPath, error);
+  ASSERT_TRUE(device) << error;
+  const uint8_t report[12] = {0, 0x11};
+  uint32_t written = 0;
+  int accepted = 0;
+  while (accepted < 100000 && (written = device->WriteReport(report, 12)) == 0) {
+    ++accepted;
+  }
+  EXPECT_EQ(written, static_cast<uint32_t>(ERROR_TIMEOUT))
+      << "after " << accepted << " reports";
+  device->Close();
+  for (HANDLE end : ends) CloseHandle(end);
 }
 
 }  // namespace
