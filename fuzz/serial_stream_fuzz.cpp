@@ -131,31 +131,35 @@ class TappedPort : public SerialPort {
   std::function<void()> beforeRead;
   std::function<void(const uint8_t* buffer, int count)> afterRead;
 
-  uint32_t Open(const std::string& name) override { return inner_.Open(name); }
-  uint32_t SetBufferSizes(uint32_t input, uint32_t output) override {
+  PlatformError Open(const std::string& name) override {
+    return inner_.Open(name);
+  }
+  PlatformError SetBufferSizes(uint32_t input, uint32_t output) override {
     return inner_.SetBufferSizes(input, output);
   }
-  uint32_t ReadLineSettings() override { return inner_.ReadLineSettings(); }
-  uint32_t WriteLineSettings(const LineSettings& settings) override {
+  PlatformError ReadLineSettings() override { return inner_.ReadLineSettings(); }
+  PlatformError WriteLineSettings(const LineSettings& settings) override {
     return inner_.WriteLineSettings(settings);
   }
-  uint32_t ReadTimeouts() override { return inner_.ReadTimeouts(); }
-  uint32_t WriteTimeouts(const PortTimeouts& timeouts) override {
+  PlatformError ReadTimeouts() override { return inner_.ReadTimeouts(); }
+  PlatformError WriteTimeouts(const PortTimeouts& timeouts) override {
     return inner_.WriteTimeouts(timeouts);
   }
   bool IsOpen() const override { return inner_.IsOpen(); }
-  uint32_t Close() override { return inner_.Close(); }
-  int Read(uint8_t* buffer, int capacity) override {
+  PlatformError Close() override { return inner_.Close(); }
+  PlatformError Read(uint8_t* buffer, int capacity, int& count) override {
     if (beforeRead) beforeRead();
-    const int count = inner_.Read(buffer, capacity);
-    if (afterRead) afterRead(buffer, count);
-    return count;
+    const PlatformError error = inner_.Read(buffer, capacity, count);
+    if (afterRead) afterRead(buffer, error.Failed() ? -1 : count);
+    return error;
   }
   bool Present() override { return inner_.Present(); }
-  int Write(const uint8_t* data, int count) override {
-    return inner_.Write(data, count);
+  PlatformError Write(const uint8_t* data, int count, int& written) override {
+    return inner_.Write(data, count, written);
   }
-  bool Signal(LineSignal signal) override { return inner_.Signal(signal); }
+  PlatformError Signal(LineSignal signal) override {
+    return inner_.Signal(signal);
+  }
 
  private:
   SerialPort& inner_;

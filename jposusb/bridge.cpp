@@ -14,8 +14,8 @@ constexpr uint32_t kHandOffPollMs = 50;
 class PrintingReporter : public hid::SearchReporter {
  public:
   explicit PrintingReporter(Platform& platform) : platform_(platform) {}
-  void OpenFailed(uint32_t error) override {
-    platform_.Print("Open error= " + std::to_string(error));
+  void OpenFailed(const PlatformError& error) override {
+    platform_.Print("Open error= " + std::to_string(error.code));
   }
   void AttributesFailed() override {
     platform_.Print("Couldn't get HID attributes");
@@ -94,10 +94,10 @@ bool Bridge::OpenHID() {
   // A thread left from a device that was lost ends before a new search.
   StopThread();
   PrintingReporter reporter(platform_);
-  uint32_t error = 0;
-  std::shared_ptr<hid::Device> device =
-      hid::FindScanner(platform_.Bus(), reporter, error);
-  if (!device) return false;
+  std::unique_ptr<hid::Device> found;
+  hid::FindScanner(platform_.Bus(), reporter, found);
+  if (!found) return false;
+  std::shared_ptr<hid::Device> device = std::move(found);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     device_ = device;
@@ -165,8 +165,10 @@ void Bridge::USBSendCMD(const uint8_t* array, int length) {
     device = device_;
   }
   if (!device || !device->IsOpen() || length < kOutputArraySize) return;
-  const uint32_t error = device->WriteReport(array, kOutputArraySize);
-  if (error != 0) platform_.Print("Send error no= " + std::to_string(error));
+  const PlatformError error = device->WriteReport(array, kOutputArraySize);
+  if (error.Failed()) {
+    platform_.Print("Send error no= " + std::to_string(error.code));
+  }
 }
 
 bool Bridge::IsOpen() {

@@ -16,38 +16,33 @@ Outcome AwaitRead(Device& device, ReceiveClient& client, int& count) {
       return Outcome::kEnd;
     }
   }
-  uint32_t error = 0;
-  if (device.FinishRead(count, error)) return Outcome::kReport;
-  if (error == kErrorDeviceNotConnected) {
-    client.Report(ReceiveClient::Problem::kDeviceRemoved, error);
+  const PlatformError error = device.FinishRead(count);
+  if (!error.Failed()) return Outcome::kReport;
+  if (error.Is(syserr::kDeviceNotConnected)) {
+    client.Report(ReceiveClient::Problem::kDeviceRemoved, error.code);
     return Outcome::kEnd;
   }
   if (client.DeviceOpen()) {
-    client.Report(ReceiveClient::Problem::kResultError, error);
+    client.Report(ReceiveClient::Problem::kResultError, error.code);
   }
   return Outcome::kNextPass;
 }
 
 Outcome ReadReport(Device& device, ReceiveClient& client, uint8_t* buffer,
                    int& count) {
-  uint32_t error = 0;
-  switch (device.StartRead(buffer, kInputReportSize, count, error)) {
-    case Device::ReadStart::kCompleted:
-      return Outcome::kReport;
-    case Device::ReadStart::kFailed:
-      if (error == kErrorDeviceNotConnected) {
-        client.Report(ReceiveClient::Problem::kDeviceRemoved, error);
-        return Outcome::kEnd;
-      }
-      if (error != kErrorIoPending && client.DeviceOpen()) {
-        client.Report(ReceiveClient::Problem::kReadError, error);
-        return Outcome::kEnd;
-      }
-      return AwaitRead(device, client, count);
-    case Device::ReadStart::kPending:
-      return AwaitRead(device, client, count);
+  const PlatformError error = device.StartRead(buffer, kInputReportSize, count);
+  if (!error.Failed()) return Outcome::kReport;
+  if (error.Is(syserr::kDeviceNotConnected)) {
+    client.Report(ReceiveClient::Problem::kDeviceRemoved, error.code);
+    return Outcome::kEnd;
   }
-  return Outcome::kEnd;
+  if (!error.Is(syserr::kIoPending) && client.DeviceOpen()) {
+    client.Report(ReceiveClient::Problem::kReadError, error.code);
+    return Outcome::kEnd;
+  }
+  // Pending, or failed while the device is being closed: the failure of a
+  // closing device is not reported, and the wait notices the close.
+  return AwaitRead(device, client, count);
 }
 
 }  // namespace

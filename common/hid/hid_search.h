@@ -17,14 +17,15 @@ constexpr uint16_t kScannerProduct = 0x000A;
 class SearchReporter {
  public:
   virtual ~SearchReporter() = default;
-  virtual void OpenFailed(uint32_t error) = 0;
+  virtual void OpenFailed(const PlatformError& error) = 0;
   virtual void AttributesFailed() = 0;
 };
 
-// The scanner opened, or nullptr with the error that ended the search. An
+// Opens the scanner into `scanner`, or fails with the error that ended the
+// search (syserr::kNoMoreItems when no interface was the scanner). An
 // interface that cannot be opened is passed over; one whose attributes
 // cannot be read ends the search.
-std::unique_ptr<Device> FindScanner(Bus& bus, SearchReporter& reporter,
-                                    uint32_t& error);
+PlatformError FindScanner(Bus& bus, SearchReporter& reporter,
+                          std::unique_ptr<Device>& scanner);
 
 }  // namespace hid

@@ -188,7 +188,7 @@ TEST_F(BridgeTest, ReadErrorEndsTheThreadAndReleasesTheCaller) {
 
 TEST_F(BridgeTest, RemovedDeviceReleasesTheCaller) {
   auto scanner = OpenScanner();
-  scanner->AddReadError(hid::kErrorDeviceNotConnected);
+  scanner->AddReadError(syserr::kDeviceNotConnected);
   EXPECT_EQ(Take(), "");
   EXPECT_EQ(platform.Printed().front(), "Device removed");
 }

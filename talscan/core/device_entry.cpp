@@ -11,9 +11,9 @@ namespace {
 bool ReadText(reg::Key& key, const char* name, uint32_t capacity,
               std::string& text) {
   uint8_t buffer[64] = {};
-  const reg::QueryResult result = key.Query(name, buffer, capacity);
-  if (!result.ok()) return false;
-  const uint8_t* end = std::find(buffer, buffer + result.size, 0);
+  reg::ValueInfo value;
+  if (key.Query(name, buffer, capacity, value).Failed()) return false;
+  const uint8_t* end = std::find(buffer, buffer + value.size, 0);
   const size_t length = static_cast<size_t>(end - buffer);
   if (length >= capacity) return false;
   text.assign(reinterpret_cast<const char*>(buffer), length);
@@ -23,7 +23,8 @@ bool ReadText(reg::Key& key, const char* name, uint32_t capacity,
 // Reads a four-byte value; only its lowest byte is ever used.
 bool ReadLowByte(reg::Key& key, const char* name, uint8_t& lowByte) {
   uint8_t buffer[4] = {};
-  if (!key.Query(name, buffer, sizeof buffer).ok()) return false;
+  reg::ValueInfo value;
+  if (key.Query(name, buffer, sizeof buffer, value).Failed()) return false;
   lowByte = buffer[0];
   return true;
 }
@@ -67,10 +68,11 @@ bool ReadPortableConfiguration(reg::Key& key,
                                PortableConfigurationBytes& configuration) {
   configuration = kDefaultPortableConfiguration;
   PortableConfigurationBytes buffer = configuration;
-  const reg::QueryResult result =
-      key.Query("Configuration", buffer.data(), buffer.size());
-  if (!result.ok()) return false;
-  std::copy_n(buffer.begin(), result.size, configuration.begin());
+  reg::ValueInfo value;
+  if (key.Query("Configuration", buffer.data(), buffer.size(), value).Failed()) {
+    return false;
+  }
+  std::copy_n(buffer.begin(), value.size, configuration.begin());
   return true;
 }
 
@@ -79,9 +81,9 @@ bool ReadPortableConfiguration(reg::Key& key,
 bool ReadUserID(reg::Key& key, std::string& userID) {
   userID = kDefaultUserID;
   uint8_t buffer[9] = {};
-  const reg::QueryResult result = key.Query("UserID", buffer, sizeof buffer);
-  if (!result.ok()) return false;
-  const uint32_t used = std::min<uint32_t>(result.size, 8);
+  reg::ValueInfo value;
+  if (key.Query("UserID", buffer, sizeof buffer, value).Failed()) return false;
+  const uint32_t used = std::min<uint32_t>(value.size, 8);
   for (uint32_t i = 0; i < used && buffer[i] != 0; ++i) {
     userID[i] = static_cast<char>(buffer[i]);
   }
@@ -97,12 +99,14 @@ std::string DeviceKeyPathFor(const std::string& deviceName) {
 bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
                      OpenFailure& failure) {
   auto fail = [&failure](const char* message) {
-    failure = {message, std::nullopt};
+    failure = {message, {}};
     return false;
   };
-  std::unique_ptr<reg::Key> key =
-      registry.Open(reg::Root::LocalMachine, entry.DeviceKeyPath, false);
-  if (!key) return fail("Device not found in registry");
+  std::unique_ptr<reg::Key> key;
+  if (registry.Open(reg::Root::LocalMachine, entry.DeviceKeyPath, false, key)
+          .Failed()) {
+    return fail("Device not found in registry");
+  }
 
   if (!ReadText(*key, "Port", 20, entry.PortName)) {
     return fail("Port setting not found in registry");

@@ -1,12 +1,13 @@
-// What a failed opening step reports: its message, and the system error
-// number when the message is to carry the system's text.
+// What a failed opening step reports: its message, and the platform error
+// whose system text the message carries (none for the steps that show the
+// message alone).
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
+
+#include "common/platform/platform_error.h"
 
 struct OpenFailure {
   std::string message;
-  std::optional<uint32_t> systemError;
+  PlatformError error;
 };

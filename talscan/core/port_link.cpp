@@ -1,5 +1,6 @@
 #include "talscan/core/port_link.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "talscan/core/serial_transport.h"
@@ -22,18 +23,24 @@ PortLink::PortLink(SerialPort& port, Clock& clock, Opening& opening)
 PortLink::WriteTurn::WriteTurn(PortLink& link)
     : link_(link), lock_(link.writeMutex_) {}
 
-int PortLink::WriteTurn::Write(const uint8_t* data, int count) {
-  if (!link_.portOpen_) return -1;
-  return link_.port_.Write(data, count);
+bool PortLink::WriteTurn::Write(const uint8_t* data, int count) {
+  if (!link_.portOpen_) return false;
+  int written = 0;
+  return !link_.port_.Write(data, count, written).Failed() && written == count;
 }
 
 bool PortLink::WriteTurn::Signal(LineSignal signal) {
-  return link_.portOpen_ && link_.port_.Signal(signal);
+  return link_.portOpen_ && !link_.port_.Signal(signal).Failed();
 }
 
 bool PortLink::WriteByte(uint8_t byte) {
   WriteTurn turn(*this);
-  return turn.Write(&byte, 1) == 1;
+  return turn.Write(&byte, 1);
+}
+
+int PortLink::ReadSome(uint8_t* buffer, int capacity) {
+  int count = 0;
+  return port_.Read(buffer, capacity, count).Failed() ? -1 : count;
 }
 
 bool PortLink::TakeSlot() {
@@ -65,17 +72,17 @@ PortLink::Hold::~Hold() {
 }
 
 int PortLink::ReadReply(uint8_t* buffer, int capacity) {
-  return port_.Read(buffer, capacity);
+  return std::max(ReadSome(buffer, capacity), 0);
 }
 
 bool PortLink::Drain() {
   uint8_t byte = 0;
   for (int pass = 0; pass < 3; ++pass) {
-    for (int n = 0; n < kDrainPassLimit && port_.Read(&byte, 1) == 1; ++n) {
+    for (int n = 0; n < kDrainPassLimit && ReadSome(&byte, 1) == 1; ++n) {
     }
     clock_.Sleep(150);
   }
-  return port_.Read(&byte, 1) == 0;
+  return ReadSome(&byte, 1) == 0;
 }
 
 bool PortLink::DrainPort() {
@@ -86,7 +93,7 @@ bool PortLink::DrainPort() {
 PortLink::ReadResult PortLink::ReceiveByte(uint8_t& byte) {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return ReadResult::kHeld;
-  const int count = port_.Read(&byte, 1);
+  const int count = ReadSome(&byte, 1);
   if (count == 1) return ReadResult::kByte;
   if (count < 0 || !port_.Present()) return ReadResult::kFailed;
   return ReadResult::kNone;
@@ -106,5 +113,5 @@ bool PortLink::Close() {
   std::lock_guard<std::mutex> writing(writeMutex_);
   if (!portOpen_) return true;  // vanished: nothing left to close
   portOpen_ = false;
-  return port_.Close() == 0;
+  return !port_.Close().Failed();
 }

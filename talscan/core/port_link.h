@@ -28,8 +28,8 @@ class PortLink {
   class WriteTurn {
    public:
     explicit WriteTurn(PortLink& link);
-    // The count written, or -1 when the write failed.
-    int Write(const uint8_t* data, int count);
+    // True when every byte was written.
+    bool Write(const uint8_t* data, int count);
     bool Signal(LineSignal signal);
 
    private:
@@ -54,7 +54,8 @@ class PortLink {
     const bool taken_;
   };
 
-  // Under a hold: one read of a reply, under the port time-outs.
+  // Under a hold: one read of a reply, under the port time-outs; the
+  // count read, 0 when nothing came or the read failed.
   int ReadReply(uint8_t* buffer, int capacity);
   // Under a hold: discards pending input; true when the port was quiet at
   // the end.
@@ -74,6 +75,8 @@ class PortLink {
   bool Close();
 
  private:
+  // The count read, or -1 when the read failed.
+  int ReadSome(uint8_t* buffer, int capacity);
   bool TakeSlot();
   void GiveSlot();
 

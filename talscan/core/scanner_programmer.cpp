@@ -98,7 +98,7 @@ bool ScannerProgrammer::SendWithRetry(const char* command) {
       PortLink::WriteTurn turn(link_);
       for (const char* p = command; *p; ++p) {
         const uint8_t byte = static_cast<uint8_t>(*p);
-        if (turn.Write(&byte, 1) != 1) return false;
+        if (!turn.Write(&byte, 1)) return false;
         clock_.Sleep(1);
         clock_.Sleep(1);
         clock_.Sleep(1);

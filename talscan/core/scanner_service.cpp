@@ -4,7 +4,6 @@
 #include "talscan/core/scanner_warnings.h"
 #include "talscan/core/serial_receiver.h"
 #include "talscan/core/serial_transport.h"
-#include "talscan/core/system_errors.h"
 
 namespace {
 
@@ -46,8 +45,8 @@ long ScannerService::Record(long result) {
 long ScannerService::StepFailed(int debugLevel, const OpenFailure& failure) {
   if (debugLevel > 0) {
     std::string text = failure.message + ".\n";
-    if (failure.systemError) {
-      const uint32_t error = *failure.systemError;
+    if (failure.error.Failed()) {
+      const uint32_t error = failure.error.code;
       text += "Error " + std::to_string(error) + ": " +
               platform_.notifier.SystemErrorText(error);
     }
@@ -82,18 +81,18 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
                                       OpenFailure& failure) {
   // One receive thread per process: an opening in force keeps its port.
   if (HasReceiveThread()) {
-    failure = {"Unable to open " + entry.PortName, syserr::kAccessDenied};
+    failure = {"Unable to open " + entry.PortName,
+               PlatformError::Of(syserr::kAccessDenied, "CreateFile")};
     return false;
   }
   if (!OpenSerialPort(platform_.serial, entry, failure)) return false;
   auto session = std::make_shared<Session>(state_, entry, platform_);
   session->opening.ReceiveActive = true;
-  uint32_t error = 0;
-  if (!StartReceiveThread(session, &Session::RunSerialReceiver, error)) {
+  if (StartReceiveThread(session, &Session::RunSerialReceiver).Failed()) {
     // A port without its receive thread would deliver nothing.
     session->opening.ReceiveActive = false;
     session->link.Close();
-    failure = {"Can't start receive data thread", std::nullopt};
+    failure = {"Can't start receive data thread", {}};
     return false;
   }
   std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -111,17 +110,19 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
     }
   }
   if (HasReceiveThread()) {
-    failure = {"Unable to open USB Scanner", syserr::kAccessDenied};
+    failure = {"Unable to open USB Scanner",
+               PlatformError::Of(syserr::kAccessDenied, "CreateFile")};
     return false;
   }
   auto session = std::make_shared<Session>(state_, entry, platform_);
   session->opening.ReceiveActive = true;
-  uint32_t error = 0;
-  if (!session->usb.OpenHidDevice(error)) {
+  PlatformError error = session->usb.OpenHidDevice();
+  if (error.Failed()) {
     failure = {"Unable to open USB Scanner", error};
     return false;
   }
-  if (!StartReceiveThread(session, &Session::RunUsbReceiver, error)) {
+  error = StartReceiveThread(session, &Session::RunUsbReceiver);
+  if (error.Failed()) {
     platform_.notifier.ShowWarning(platform_.notifier.ApplicationName(),
                                    "Can't start receive data thread");
     session->usb.Close();
@@ -134,13 +135,11 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
 }
 
 // The thread keeps its session alive for as long as it runs.
-bool ScannerService::StartReceiveThread(const std::shared_ptr<Session>& session,
-                                        void (Session::*body)(),
-                                        uint32_t& error) {
+PlatformError ScannerService::StartReceiveThread(
+    const std::shared_ptr<Session>& session, void (Session::*body)()) {
   finishingThread_.reset();  // it has ended: no thread may run beside it
-  receiveThread_ = platform_.threads.Start(
-      [session, body] { (session.get()->*body)(); }, error);
-  return receiveThread_ != nullptr;
+  return platform_.threads.Start([session, body] { (session.get()->*body)(); },
+                                 receiveThread_);
 }
 
 void ScannerService::StopReceiveThread(uint32_t boundMs) {

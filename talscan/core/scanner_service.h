@@ -48,8 +48,8 @@ class ScannerService {
   long StepFailed(int debugLevel, const OpenFailure& failure);
   bool OpenSerialDevice(const DeviceEntry& entry, OpenFailure& failure);
   bool OpenUsbDevice(const DeviceEntry& entry, OpenFailure& failure);
-  bool StartReceiveThread(const std::shared_ptr<Session>& session,
-                          void (Session::*body)(), uint32_t& error);
+  PlatformError StartReceiveThread(const std::shared_ptr<Session>& session,
+                                   void (Session::*body)());
   void StopReceiveThread(uint32_t boundMs);
   std::shared_ptr<Session> CurrentSession() const;
   void ResetToClosed();

@@ -1,11 +1,12 @@
 // The one serial port of the service object. Opening goes in the steps
-// whose failures have messages of their own; every step returns 0 or the
-// system error number of its failure. Reads and writes run under the port
-// time-outs and return the count transferred, or -1 when the call failed.
+// whose failures have messages of their own. Reads and writes run under
+// the port time-outs. Failures are PlatformErrors.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "common/platform/platform_error.h"
 
 // The line settings the driver sets; every other setting keeps the value
 // the port reported.
@@ -31,21 +32,24 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  virtual uint32_t Open(const std::string& name) = 0;
-  virtual uint32_t SetBufferSizes(uint32_t input, uint32_t output) = 0;
-  virtual uint32_t ReadLineSettings() = 0;
-  virtual uint32_t WriteLineSettings(const LineSettings& settings) = 0;
-  virtual uint32_t ReadTimeouts() = 0;
-  virtual uint32_t WriteTimeouts(const PortTimeouts& timeouts) = 0;
+  virtual PlatformError Open(const std::string& name) = 0;
+  virtual PlatformError SetBufferSizes(uint32_t input, uint32_t output) = 0;
+  virtual PlatformError ReadLineSettings() = 0;
+  virtual PlatformError WriteLineSettings(const LineSettings& settings) = 0;
+  virtual PlatformError ReadTimeouts() = 0;
+  virtual PlatformError WriteTimeouts(const PortTimeouts& timeouts) = 0;
   virtual bool IsOpen() const = 0;
   // Fails (ERROR_INVALID_HANDLE) when no port is open.
-  virtual uint32_t Close() = 0;
+  virtual PlatformError Close() = 0;
 
-  virtual int Read(uint8_t* buffer, int capacity) = 0;
+  // At most `capacity` bytes under the port time-outs; `count` is 0 when
+  // the time-out passed with nothing.
+  virtual PlatformError Read(uint8_t* buffer, int capacity, int& count) = 0;
+  virtual PlatformError Write(const uint8_t* data, int count,
+                              int& written) = 0;
+  virtual PlatformError Signal(LineSignal signal) = 0;
   // False once the device behind the open port has gone (a USB-to-serial
   // adapter pulled out): its state can no longer be asked for. Reads of
   // such a port may fail or may just find nothing, depending on the driver.
   virtual bool Present() = 0;
-  virtual int Write(const uint8_t* data, int count) = 0;
-  virtual bool Signal(LineSignal signal) = 0;
 };

@@ -2,7 +2,6 @@
 
 #include <functional>
 
-#include "talscan/core/system_errors.h"
 
 LineSettings ScannerLineSettings(long scannerType) {
   LineSettings settings;
@@ -28,9 +27,10 @@ bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,
                     OpenFailure& failure) {
   // The service object drives one port; an opening already in force keeps
   // it, as the port itself refuses a second exclusive open.
-  const uint32_t openError =
-      port.IsOpen() ? syserr::kAccessDenied : port.Open(entry.PortName);
-  if (openError != 0) {
+  const PlatformError openError =
+      port.IsOpen() ? PlatformError::Of(syserr::kAccessDenied, "CreateFile")
+                    : port.Open(entry.PortName);
+  if (openError.Failed()) {
     failure = {"Unable to open " + entry.PortName, openError};
     return false;
   }
@@ -39,7 +39,7 @@ bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,
   const PortTimeouts timeouts = ScannerPortTimeouts();
   const struct {
     const char* message;
-    std::function<uint32_t()> run;
+    std::function<PlatformError()> run;
   } steps[] = {
       {"Unable to set buffer sizes",
        [&] { return port.SetBufferSizes(128, 128); }},
@@ -53,8 +53,8 @@ bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,
        [&] { return port.WriteTimeouts(timeouts); }},
   };
   for (const auto& step : steps) {
-    const uint32_t error = step.run();
-    if (error == 0) continue;
+    const PlatformError error = step.run();
+    if (!error.Failed()) continue;
     // A half-configured port is closed at once, so that opening again can
     // succeed without a Close in between.
     port.Close();

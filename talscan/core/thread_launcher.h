@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "common/platform/platform_error.h"
+
 class RunningThread {
  public:
   virtual ~RunningThread() = default;
@@ -24,7 +26,8 @@ class RunningThread {
 class ThreadLauncher {
  public:
   virtual ~ThreadLauncher() = default;
-  // nullptr, with the system error, when the thread could not be started.
-  virtual std::unique_ptr<RunningThread> Start(std::function<void()> body,
-                                               uint32_t& error) = 0;
+  // Starts the thread at once; `thread` is left empty when it could not
+  // be started.
+  virtual PlatformError Start(std::function<void()> body,
+                              std::unique_ptr<RunningThread>& thread) = 0;
 };

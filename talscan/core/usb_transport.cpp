@@ -15,7 +15,7 @@ constexpr uint8_t kDisableScanning = 0x12;
 class SearchMessages : public hid::SearchReporter {
  public:
   explicit SearchMessages(Notifier& notifier) : notifier_(notifier) {}
-  void OpenFailed(uint32_t) override {}
+  void OpenFailed(const PlatformError&) override {}
   void AttributesFailed() override {
     notifier_.ShowWarning(notifier_.ApplicationName(),
                           "Couldn't get HID attributes");
@@ -85,14 +85,15 @@ bool UsbTransport::IsOpen() const {
   return device_ && device_->IsOpen();
 }
 
-bool UsbTransport::OpenHidDevice(uint32_t& error) {
+PlatformError UsbTransport::OpenHidDevice() {
   SearchMessages messages(notifier_);
-  std::unique_ptr<hid::Device> device = hid::FindScanner(bus_, messages, error);
-  if (!device) return false;
+  std::unique_ptr<hid::Device> device;
+  const PlatformError error = hid::FindScanner(bus_, messages, device);
+  if (!device) return error;
   std::lock_guard<std::mutex> lock(deviceMutex_);
   device_ = std::move(device);
   hidOpen_ = true;
-  return true;
+  return {};
 }
 
 void UsbTransport::RunReceiveThread() {
@@ -126,9 +127,10 @@ void UsbTransport::WriteHidReport(bool enable) {
   // Bytes 2 to 11 carry nothing for these commands: zeros.
   uint8_t report[hid::kOutputReportSize] = {};
   report[1] = enable ? kEnableScanning : kDisableScanning;
-  const uint32_t error = device->WriteReport(report, hid::kOutputReportSize);
-  if (error != 0) {
+  const PlatformError error =
+      device->WriteReport(report, hid::kOutputReportSize);
+  if (error.Failed()) {
     notifier_.ShowWarning(notifier_.ApplicationName(),
-                          "Send error= " + std::to_string(error));
+                          "Send error= " + std::to_string(error.code));
   }
 }

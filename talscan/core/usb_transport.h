@@ -20,8 +20,8 @@ class UsbTransport {
                EventPath& events, EventSink& sink);
 
   bool IsOpen() const;
-  // Searches for the scanner and opens it; false with the system error.
-  bool OpenHidDevice(uint32_t& error);
+  // Searches for the scanner and opens it.
+  PlatformError OpenHidDevice();
   // The receive thread's body: reads reports until told to stop.
   void RunReceiveThread();
   // Lets a waiting read go, so that the receive thread ends within one

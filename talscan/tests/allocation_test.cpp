@@ -95,26 +95,29 @@ class PreparedPort : public SerialPort {
  public:
   PreparedPort(std::vector<uint8_t> bytes, Opening& opening)
       : bytes_(std::move(bytes)), opening_(opening) {}
-  uint32_t Open(const std::string&) override { return 0; }
-  uint32_t SetBufferSizes(uint32_t, uint32_t) override { return 0; }
-  uint32_t ReadLineSettings() override { return 0; }
-  uint32_t WriteLineSettings(const LineSettings&) override { return 0; }
-  uint32_t ReadTimeouts() override { return 0; }
-  uint32_t WriteTimeouts(const PortTimeouts&) override { return 0; }
+  PlatformError Open(const std::string&) override { return {}; }
+  PlatformError SetBufferSizes(uint32_t, uint32_t) override { return {}; }
+  PlatformError ReadLineSettings() override { return {}; }
+  PlatformError WriteLineSettings(const LineSettings&) override { return {}; }
+  PlatformError ReadTimeouts() override { return {}; }
+  PlatformError WriteTimeouts(const PortTimeouts&) override { return {}; }
   bool IsOpen() const override { return true; }
-  uint32_t Close() override { return 0; }
-  int Read(uint8_t* buffer, int capacity) override {
+  PlatformError Close() override { return {}; }
+  PlatformError Read(uint8_t* buffer, int capacity, int& count) override {
+    count = 0;
     if (next_ == bytes_.size()) {
       opening_.ReceiveActive = false;  // the stream is spent
-      return 0;
+      return {};
     }
-    int count = 0;
     while (count < capacity && next_ < bytes_.size()) buffer[count++] = bytes_[next_++];
-    return count;
+    return {};
   }
-  int Write(const uint8_t*, int count) override { return count; }
+  PlatformError Write(const uint8_t*, int count, int& written) override {
+    written = count;
+    return {};
+  }
+  PlatformError Signal(LineSignal) override { return {}; }
   bool Present() override { return true; }
-  bool Signal(LineSignal) override { return true; }
 
  private:
   std::vector<uint8_t> bytes_;

@@ -28,7 +28,7 @@ class DeviceEntryTest : public ::testing::Test {
   std::string Load() {
     OpenFailure failure;
     if (LoadDeviceEntry(registry, entry, failure)) return "";
-    EXPECT_FALSE(failure.systemError) << "no system text for entry failures";
+    EXPECT_FALSE(failure.error.Failed()) << "no system text for entry failures";
     return failure.message;
   }
   long TypeOf(const std::string& type) {

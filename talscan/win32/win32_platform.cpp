@@ -1,12 +1,10 @@
 #include "talscan/win32/win32_platform.h"
 
-#include "talscan/core/system_errors.h"
-
 namespace {
 
-// 0 when the call succeeded, else the calling thread's last error.
-uint32_t Outcome(BOOL succeeded) {
-  return succeeded ? 0 : GetLastError();
+// No error when the call succeeded, else the calling thread's last error.
+PlatformError Outcome(BOOL succeeded, const char* step) {
+  return succeeded ? PlatformError() : PlatformError::Of(GetLastError(), step);
 }
 
 }  // namespace
@@ -60,9 +58,9 @@ class Win32Thread : public RunningThread {
     if (handle_ != nullptr) CloseHandle(handle_);
   }
 
-  DWORD Start() {
+  PlatformError Start() {
     handle_ = CreateThread(nullptr, 0, Run, this, 0, &id_);
-    return handle_ == nullptr ? GetLastError() : 0;
+    return Outcome(handle_ != nullptr, "CreateThread");
   }
 
   // Waits while dispatching the caller's messages: a control object may
@@ -103,36 +101,37 @@ class Win32Thread : public RunningThread {
 
 }  // namespace
 
-std::unique_ptr<RunningThread> Win32ThreadLauncher::Start(
-    std::function<void()> body, uint32_t& error) {
-  auto thread = std::make_unique<Win32Thread>(std::move(body));
-  error = thread->Start();
-  if (error != 0) return nullptr;
-  return thread;
+PlatformError Win32ThreadLauncher::Start(
+    std::function<void()> body, std::unique_ptr<RunningThread>& thread) {
+  auto started = std::make_unique<Win32Thread>(std::move(body));
+  const PlatformError error = started->Start();
+  if (!error.Failed()) thread = std::move(started);
+  return error;
 }
 
 Win32SerialPort::~Win32SerialPort() { Close(); }
 
-uint32_t Win32SerialPort::Open(const std::string& name) {
+PlatformError Win32SerialPort::Open(const std::string& name) {
   HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  if (handle == INVALID_HANDLE_VALUE) return Outcome(FALSE, "CreateFile");
   handle_ = handle;
-  return 0;
+  return {};
 }
 
-uint32_t Win32SerialPort::SetBufferSizes(uint32_t input, uint32_t output) {
-  return Outcome(SetupComm(handle_, input, output));
+PlatformError Win32SerialPort::SetBufferSizes(uint32_t input,
+                                              uint32_t output) {
+  return Outcome(SetupComm(handle_, input, output), "SetupComm");
 }
 
-uint32_t Win32SerialPort::ReadLineSettings() {
+PlatformError Win32SerialPort::ReadLineSettings() {
   dcb_ = {};
   dcb_.DCBlength = sizeof dcb_;
-  return Outcome(GetCommState(handle_, &dcb_));
+  return Outcome(GetCommState(handle_, &dcb_), "GetCommState");
 }
 
-uint32_t Win32SerialPort::WriteLineSettings(const LineSettings& settings) {
+PlatformError Win32SerialPort::WriteLineSettings(const LineSettings& settings) {
   dcb_.BaudRate = settings.BaudRate;
   dcb_.ByteSize = settings.ByteSize;
   dcb_.Parity = NOPARITY;
@@ -140,41 +139,43 @@ uint32_t Win32SerialPort::WriteLineSettings(const LineSettings& settings) {
   dcb_.fRtsControl = settings.RtsDisabled ? RTS_CONTROL_DISABLE
                                           : RTS_CONTROL_ENABLE;
   dcb_.fAbortOnError = settings.AbortOnError ? 1 : 0;
-  return Outcome(SetCommState(handle_, &dcb_));
+  return Outcome(SetCommState(handle_, &dcb_), "SetCommState");
 }
 
-uint32_t Win32SerialPort::ReadTimeouts() {
-  return Outcome(GetCommTimeouts(handle_, &timeouts_));
+PlatformError Win32SerialPort::ReadTimeouts() {
+  return Outcome(GetCommTimeouts(handle_, &timeouts_), "GetCommTimeouts");
 }
 
-uint32_t Win32SerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
+PlatformError Win32SerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
   timeouts_.ReadIntervalTimeout = timeouts.ReadInterval;
   timeouts_.ReadTotalTimeoutMultiplier = timeouts.ReadTotalMultiplier;
   timeouts_.ReadTotalTimeoutConstant = timeouts.ReadTotalConstant;
   timeouts_.WriteTotalTimeoutMultiplier = timeouts.WriteTotalMultiplier;
   timeouts_.WriteTotalTimeoutConstant = timeouts.WriteTotalConstant;
-  return Outcome(SetCommTimeouts(handle_, &timeouts_));
+  return Outcome(SetCommTimeouts(handle_, &timeouts_), "SetCommTimeouts");
 }
 
 bool Win32SerialPort::IsOpen() const {
   return handle_ != INVALID_HANDLE_VALUE;
 }
 
-uint32_t Win32SerialPort::Close() {
+PlatformError Win32SerialPort::Close() {
   HANDLE handle = handle_;
-  if (handle == INVALID_HANDLE_VALUE) return syserr::kInvalidHandle;
-  if (!CloseHandle(handle)) return GetLastError();
+  if (handle == INVALID_HANDLE_VALUE) {
+    return PlatformError::Of(syserr::kInvalidHandle, "CloseHandle");
+  }
+  if (!CloseHandle(handle)) return Outcome(FALSE, "CloseHandle");
   handle_ = INVALID_HANDLE_VALUE;
-  return 0;
+  return {};
 }
 
-int Win32SerialPort::Read(uint8_t* buffer, int capacity) {
-  DWORD count = 0;
-  if (!ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &count,
-                nullptr)) {
-    return -1;
-  }
-  return static_cast<int>(count);
+PlatformError Win32SerialPort::Read(uint8_t* buffer, int capacity,
+                                    int& count) {
+  DWORD read = 0;
+  const BOOL done = ReadFile(handle_, buffer, static_cast<DWORD>(capacity),
+                             &read, nullptr);
+  count = done ? static_cast<int>(read) : 0;
+  return Outcome(done, "ReadFile");
 }
 
 bool Win32SerialPort::Present() {
@@ -183,18 +184,18 @@ bool Win32SerialPort::Present() {
   return ClearCommError(handle_, &errors, &status) != 0;
 }
 
-int Win32SerialPort::Write(const uint8_t* data, int count) {
-  DWORD written = 0;
-  if (!WriteFile(handle_, data, static_cast<DWORD>(count), &written,
-                 nullptr)) {
-    return -1;
-  }
-  return static_cast<int>(written);
+PlatformError Win32SerialPort::Write(const uint8_t* data, int count,
+                                     int& written) {
+  DWORD done = 0;
+  const BOOL ok =
+      WriteFile(handle_, data, static_cast<DWORD>(count), &done, nullptr);
+  written = ok ? static_cast<int>(done) : 0;
+  return Outcome(ok, "WriteFile");
 }
 
-bool Win32SerialPort::Signal(LineSignal signal) {
+PlatformError Win32SerialPort::Signal(LineSignal signal) {
   const DWORD function = signal == LineSignal::kSetRts   ? SETRTS
                          : signal == LineSignal::kSetDtr ? SETDTR
                                                          : CLRDTR;
-  return EscapeCommFunction(handle_, function) != 0;
+  return Outcome(EscapeCommFunction(handle_, function), "EscapeCommFunction");
 }

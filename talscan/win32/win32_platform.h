@@ -31,26 +31,26 @@ class Win32Notifier : public Notifier {
 
 class Win32ThreadLauncher : public ThreadLauncher {
  public:
-  std::unique_ptr<RunningThread> Start(std::function<void()> body,
-                                       uint32_t& error) override;
+  PlatformError Start(std::function<void()> body,
+                      std::unique_ptr<RunningThread>& thread) override;
 };
 
 // A COM port opened for synchronous I/O.
 class Win32SerialPort : public SerialPort {
  public:
   ~Win32SerialPort() override;
-  uint32_t Open(const std::string& name) override;
-  uint32_t SetBufferSizes(uint32_t input, uint32_t output) override;
-  uint32_t ReadLineSettings() override;
-  uint32_t WriteLineSettings(const LineSettings& settings) override;
-  uint32_t ReadTimeouts() override;
-  uint32_t WriteTimeouts(const PortTimeouts& timeouts) override;
+  PlatformError Open(const std::string& name) override;
+  PlatformError SetBufferSizes(uint32_t input, uint32_t output) override;
+  PlatformError ReadLineSettings() override;
+  PlatformError WriteLineSettings(const LineSettings& settings) override;
+  PlatformError ReadTimeouts() override;
+  PlatformError WriteTimeouts(const PortTimeouts& timeouts) override;
   bool IsOpen() const override;
-  uint32_t Close() override;
-  int Read(uint8_t* buffer, int capacity) override;
+  PlatformError Close() override;
+  PlatformError Read(uint8_t* buffer, int capacity, int& count) override;
+  PlatformError Write(const uint8_t* data, int count, int& written) override;
+  PlatformError Signal(LineSignal signal) override;
   bool Present() override;
-  int Write(const uint8_t* data, int count) override;
-  bool Signal(LineSignal signal) override;
 
  private:
   std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};

@@ -44,22 +44,14 @@ class FakeHidDevice : public hid::Device {
   }
   ~FakeHidDevice() override { Close(); }
 
-  ReadStart StartRead(uint8_t* buffer, int size, int& count,
-                      uint32_t& error) override {
+  PlatformError StartRead(uint8_t* buffer, int size, int& count) override {
     buffer_ = buffer;
     size_ = size;
     std::lock_guard<std::mutex> lock(interface_->mutex);
     if (interface_->steps.empty() || !interface_->steps.front().atOnce) {
-      return ReadStart::kPending;
+      return PlatformError::Of(syserr::kIoPending, "ReadFile");
     }
-    FakeHidInterface::Step step = interface_->steps.front();
-    interface_->steps.pop_front();
-    if (step.error != 0) {
-      error = step.error;
-      return ReadStart::kFailed;
-    }
-    count = Copy(step.bytes);
-    return ReadStart::kCompleted;
+    return TakeStep(count, "ReadFile");
   }
 
   bool WaitRead(uint32_t milliseconds) override {
@@ -80,31 +72,23 @@ class FakeHidDevice : public hid::Device {
     return false;
   }
 
-  bool FinishRead(int& count, uint32_t& error) override {
+  PlatformError FinishRead(int& count) override {
     std::lock_guard<std::mutex> lock(interface_->mutex);
     if (interface_->steps.empty()) {
-      error = hid::kErrorIoPending;
-      return false;
+      return PlatformError::Of(syserr::kIoPending, "GetOverlappedResult");
     }
-    FakeHidInterface::Step step = interface_->steps.front();
-    interface_->steps.pop_front();
-    if (step.error != 0) {
-      error = step.error;
-      return false;
-    }
-    count = Copy(step.bytes);
-    return true;
+    return TakeStep(count, "GetOverlappedResult");
   }
 
   void CancelRead() override { ++interface_->cancels; }
 
-  uint32_t WriteReport(const uint8_t* report, int size) override {
-    if (!open_) return 0;
+  PlatformError WriteReport(const uint8_t* report, int size) override {
+    if (!open_) return {};
     std::lock_guard<std::mutex> lock(interface_->mutex);
     std::array<uint8_t, 12> copy{};
     std::memcpy(copy.data(), report, std::min<size_t>(size, copy.size()));
     interface_->written.push_back(copy);
-    return interface_->writeError;
+    return PlatformError::Of(interface_->writeError, "WriteFile");
   }
 
   void Close() override {
@@ -115,6 +99,14 @@ class FakeHidDevice : public hid::Device {
   const FakeHidInterface& Interface() const { return *interface_; }
 
  private:
+  // The next scripted read, under the interface's lock.
+  PlatformError TakeStep(int& count, const char* step) {
+    const FakeHidInterface::Step next = interface_->steps.front();
+    interface_->steps.pop_front();
+    if (next.error != 0) return PlatformError::Of(next.error, step);
+    count = Copy(next.bytes);
+    return {};
+  }
   int Copy(const std::vector<uint8_t>& bytes) {
     const int count = std::min(static_cast<int>(bytes.size()), size_);
     std::memcpy(buffer_, bytes.data(), static_cast<size_t>(count));
@@ -139,44 +131,44 @@ std::shared_ptr<FakeHidInterface> FakeHidBus::AddScanner(
   return AddInterface(path, 0x0000, 0x000A);
 }
 
-uint32_t FakeHidBus::Begin() { return beginError; }
-
-hid::Bus::Next FakeHidBus::Interface(uint32_t index, std::string& path,
-                                     uint32_t& error) {
-  if (static_cast<int>(index) == failingIndex) {
-    error = failingIndexError;
-    return Next::kFailed;
-  }
-  if (index >= interfaces_.size()) return Next::kEnd;
-  path = interfaces_[index]->path;
-  return Next::kInterface;
+PlatformError FakeHidBus::Begin() {
+  return PlatformError::Of(beginError, "SetupDiGetClassDevs");
 }
 
-std::unique_ptr<hid::Device> FakeHidBus::Open(const std::string& path,
-                                              uint32_t& error) {
+PlatformError FakeHidBus::Interface(uint32_t index, std::string& path) {
+  if (static_cast<int>(index) == failingIndex) {
+    return PlatformError::Of(failingIndexError, "SetupDiGetDeviceInterfaceDetail");
+  }
+  if (index >= interfaces_.size()) {
+    return PlatformError::Of(syserr::kNoMoreItems, "SetupDiEnumDeviceInterfaces");
+  }
+  path = interfaces_[index]->path;
+  return {};
+}
+
+PlatformError FakeHidBus::Open(const std::string& path,
+                               std::unique_ptr<hid::Device>& device) {
   for (const auto& interface : interfaces_) {
     if (interface->path != path) continue;
     if (interface->openError != 0) {
-      error = interface->openError;
-      return nullptr;
+      return PlatformError::Of(interface->openError, "CreateFile");
     }
-    return std::make_unique<FakeHidDevice>(interface);
+    device = std::make_unique<FakeHidDevice>(interface);
+    return {};
   }
-  error = 2;
-  return nullptr;
+  return PlatformError::Of(syserr::kFileNotFound, "CreateFile");
 }
 
-bool FakeHidBus::Attributes(hid::Device& device, uint16_t& vendor,
-                            uint16_t& product, uint32_t& error) {
+PlatformError FakeHidBus::Attributes(hid::Device& device, uint16_t& vendor,
+                                     uint16_t& product) {
   const FakeHidInterface& interface =
       static_cast<FakeHidDevice&>(device).Interface();
   if (interface.attributesError != 0) {
-    error = interface.attributesError;
-    return false;
+    return PlatformError::Of(interface.attributesError, "HidD_GetAttributes");
   }
   vendor = interface.vendor;
   product = interface.product;
-  return true;
+  return {};
 }
 
 }  // namespace fakes

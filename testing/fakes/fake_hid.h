@@ -85,12 +85,12 @@ class FakeHidBus : public hid::Bus {
   int failingIndex = -1;                   // the detail of this index fails
   uint32_t failingIndexError = 0;
 
-  uint32_t Begin() override;
-  Next Interface(uint32_t index, std::string& path, uint32_t& error) override;
-  std::unique_ptr<hid::Device> Open(const std::string& path,
-                                    uint32_t& error) override;
-  bool Attributes(hid::Device& device, uint16_t& vendor, uint16_t& product,
-                  uint32_t& error) override;
+  PlatformError Begin() override;
+  PlatformError Interface(uint32_t index, std::string& path) override;
+  PlatformError Open(const std::string& path,
+                     std::unique_ptr<hid::Device>& device) override;
+  PlatformError Attributes(hid::Device& device, uint16_t& vendor,
+                           uint16_t& product) override;
   void End() override { ++ends_; }
 
   int Ends() const { return ends_; }

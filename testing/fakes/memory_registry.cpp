@@ -20,26 +20,25 @@ class MemoryKey : public reg::Key {
  public:
   explicit MemoryKey(MemoryRegistry::Values& values) : values_(values) {}
 
-  reg::QueryResult Query(const std::string& name, uint8_t* buffer,
-                         uint32_t capacity) override {
-    reg::QueryResult result;
+  PlatformError Query(const std::string& name, uint8_t* buffer,
+                      uint32_t capacity, reg::ValueInfo& info) override {
     auto it = values_.find(name);
-    if (it == values_.end()) return result;
-    result.type = it->second.type;
-    result.size = static_cast<uint32_t>(it->second.data.size());
-    if (result.size > capacity) {
-      result.status = reg::QueryResult::kTooLarge;
-      return result;
+    if (it == values_.end()) {
+      return PlatformError::Of(syserr::kFileNotFound, "RegQueryValueEx");
     }
-    if (result.size > 0) std::memcpy(buffer, it->second.data.data(), result.size);
-    result.status = reg::QueryResult::kOk;
-    return result;
+    info.type = it->second.type;
+    info.size = static_cast<uint32_t>(it->second.data.size());
+    if (info.size > capacity) {
+      return PlatformError::Of(syserr::kMoreData, "RegQueryValueEx");
+    }
+    if (info.size > 0) std::memcpy(buffer, it->second.data.data(), info.size);
+    return {};
   }
 
-  bool SetValue(const std::string& name, uint32_t type, const uint8_t* data,
-                uint32_t size) override {
+  PlatformError SetValue(const std::string& name, uint32_t type,
+                         const uint8_t* data, uint32_t size) override {
     values_[name] = StoredValue{type, std::vector<uint8_t>(data, data + size)};
-    return true;
+    return {};
   }
 
  private:
@@ -53,14 +52,19 @@ std::string MemoryRegistry::FullPath(reg::Root root,
   return (root == reg::Root::LocalMachine ? "HKLM\\" : "HKCR\\") + path;
 }
 
-std::unique_ptr<reg::Key> MemoryRegistry::Open(reg::Root root,
-                                               const std::string& path,
-                                               bool /*writable*/) {
+PlatformError MemoryRegistry::Open(reg::Root root, const std::string& path,
+                                   bool /*writable*/,
+                                   std::unique_ptr<reg::Key>& key) {
   const std::string full = FullPath(root, path);
-  if (denied_.count(full) != 0) return nullptr;
+  if (denied_.count(full) != 0) {
+    return PlatformError::Of(syserr::kAccessDenied, "RegOpenKeyEx");
+  }
   auto it = keys_.find(full);
-  if (it == keys_.end()) return nullptr;
-  return std::make_unique<MemoryKey>(it->second);
+  if (it == keys_.end()) {
+    return PlatformError::Of(syserr::kFileNotFound, "RegOpenKeyEx");
+  }
+  key = std::make_unique<MemoryKey>(it->second);
+  return {};
 }
 
 MemoryRegistry::Values& MemoryRegistry::Ensure(reg::Root root,
@@ -73,10 +77,13 @@ MemoryRegistry::Values& MemoryRegistry::Ensure(reg::Root root,
   return keys_[FullPath(root, path)];
 }
 
-std::unique_ptr<reg::Key> MemoryRegistry::Create(reg::Root root,
-                                                 const std::string& path) {
-  if (path.empty()) return nullptr;
-  return std::make_unique<MemoryKey>(Ensure(root, path));
+PlatformError MemoryRegistry::Create(reg::Root root, const std::string& path,
+                                     std::unique_ptr<reg::Key>& key) {
+  if (path.empty()) {
+    return PlatformError::Of(syserr::kInvalidHandle, "RegCreateKeyEx");
+  }
+  key = std::make_unique<MemoryKey>(Ensure(root, path));
+  return {};
 }
 
 void MemoryRegistry::SetString(reg::Root root, const std::string& path,

@@ -27,10 +27,10 @@ class MemoryRegistry : public reg::Registry {
  public:
   using Values = std::map<std::string, StoredValue, NoCaseLess>;
 
-  std::unique_ptr<reg::Key> Open(reg::Root root, const std::string& path,
-                                 bool writable) override;
-  std::unique_ptr<reg::Key> Create(reg::Root root,
-                                   const std::string& path) override;
+  PlatformError Open(reg::Root root, const std::string& path, bool writable,
+                     std::unique_ptr<reg::Key>& key) override;
+  PlatformError Create(reg::Root root, const std::string& path,
+                       std::unique_ptr<reg::Key>& key) override;
 
   // Set-up and inspection for tests.
   void SetString(reg::Root root, const std::string& path,

@@ -2,61 +2,67 @@
 
 #include <thread>
 
-#include "talscan/core/system_errors.h"
 
 namespace fakes {
 
 namespace {
 constexpr int kSilence = -1;
+// What a port whose device has gone answers reads and writes with.
+constexpr uint32_t kGenFailure = 31;
 }
 
-uint32_t ScriptedSerialPort::StepResult(Step step) const {
+PlatformError ScriptedSerialPort::StepResult(Step step) const {
+  static const char* const kSteps[] = {
+      "CreateFile",      "SetupComm",       "GetCommState", "SetCommState",
+      "GetCommTimeouts", "SetCommTimeouts", "CloseHandle"};
   for (const auto& [failing, error] : failures_) {
-    if (failing == step) return error;
+    if (failing == step) {
+      return PlatformError::Of(error, kSteps[static_cast<int>(step)]);
+    }
   }
-  return 0;
+  return {};
 }
 
-uint32_t ScriptedSerialPort::Open(const std::string& name) {
+PlatformError ScriptedSerialPort::Open(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const uint32_t error = StepResult(Step::kOpen);
-  if (error != 0) return error;
-  if (vanished_) return kFileNotFound;
-  if (open_) return syserr::kAccessDenied;
+  const PlatformError error = StepResult(Step::kOpen);
+  if (error.Failed()) return error;
+  if (vanished_) return PlatformError::Of(syserr::kFileNotFound, "CreateFile");
+  if (open_) return PlatformError::Of(syserr::kAccessDenied, "CreateFile");
   open_ = true;
   name_ = name;
   ++opens_;
-  return 0;
+  return {};
 }
 
-uint32_t ScriptedSerialPort::SetBufferSizes(uint32_t input, uint32_t output) {
+PlatformError ScriptedSerialPort::SetBufferSizes(uint32_t input, uint32_t output) {
   std::lock_guard<std::mutex> lock(mutex_);
   inputQueueSize_ = input;
   (void)output;
   return StepResult(Step::kSetBufferSizes);
 }
 
-uint32_t ScriptedSerialPort::ReadLineSettings() {
+PlatformError ScriptedSerialPort::ReadLineSettings() {
   std::lock_guard<std::mutex> lock(mutex_);
   return StepResult(Step::kReadLineSettings);
 }
 
-uint32_t ScriptedSerialPort::WriteLineSettings(const LineSettings& settings) {
+PlatformError ScriptedSerialPort::WriteLineSettings(const LineSettings& settings) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const uint32_t error = StepResult(Step::kWriteLineSettings);
-  if (error == 0) settings_ = settings;
+  const PlatformError error = StepResult(Step::kWriteLineSettings);
+  if (!error.Failed()) settings_ = settings;
   return error;
 }
 
-uint32_t ScriptedSerialPort::ReadTimeouts() {
+PlatformError ScriptedSerialPort::ReadTimeouts() {
   std::lock_guard<std::mutex> lock(mutex_);
   return StepResult(Step::kReadTimeouts);
 }
 
-uint32_t ScriptedSerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
+PlatformError ScriptedSerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const uint32_t error = StepResult(Step::kWriteTimeouts);
-  if (error == 0) timeouts_ = timeouts;
+  const PlatformError error = StepResult(Step::kWriteTimeouts);
+  if (!error.Failed()) timeouts_ = timeouts;
   return error;
 }
 
@@ -65,21 +71,23 @@ bool ScriptedSerialPort::IsOpen() const {
   return open_;
 }
 
-uint32_t ScriptedSerialPort::Close() {
+PlatformError ScriptedSerialPort::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!open_) return syserr::kInvalidHandle;
-  const uint32_t error = StepResult(Step::kClose);
-  if (error == 0) open_ = false;
+  if (!open_) return PlatformError::Of(syserr::kInvalidHandle, "CloseHandle");
+  const PlatformError error = StepResult(Step::kClose);
+  if (!error.Failed()) open_ = false;
   return error;
 }
 
-int ScriptedSerialPort::Read(uint8_t* buffer, int capacity) {
+PlatformError ScriptedSerialPort::Read(uint8_t* buffer, int capacity,
+                                       int& count) {
   std::function<void(int)> idleHandler;
   int idleReads = 0;
+  count = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_ || vanished_) return -1;
-    int count = 0;
+    if (!open_) return PlatformError::Of(syserr::kInvalidHandle, "ReadFile");
+    if (vanished_) return PlatformError::Of(kGenFailure, "ReadFile");
     while (count < capacity && !input_.empty() && input_.front() != kSilence) {
       buffer[count++] = static_cast<uint8_t>(input_.front());
       input_.pop_front();
@@ -88,7 +96,7 @@ int ScriptedSerialPort::Read(uint8_t* buffer, int capacity) {
       // A read that silence ended has waited out that silence.
       if (count < capacity && !input_.empty()) input_.pop_front();
       idleReads_ = 0;
-      return count;
+      return {};
     }
     if (!input_.empty()) {
       input_.pop_front();  // the scripted silence
@@ -102,30 +110,38 @@ int ScriptedSerialPort::Read(uint8_t* buffer, int capacity) {
   // A receive thread on the virtual clock never really waits; let the
   // test's own thread run.
   std::this_thread::yield();
-  return 0;
+  return {};
 }
 
-int ScriptedSerialPort::Write(const uint8_t* data, int count) {
+PlatformError ScriptedSerialPort::Write(const uint8_t* data, int count,
+                                        int& written) {
   std::function<void(uint8_t)> responder;
+  written = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_ || vanished_ || failWrites_) return -1;
+    if (!open_) return PlatformError::Of(syserr::kInvalidHandle, "WriteFile");
+    if (vanished_ || failWrites_) {
+      return PlatformError::Of(kGenFailure, "WriteFile");
+    }
     for (int i = 0; i < count; ++i) {
       written_.push_back({clock_.NowMs(), data[i]});
     }
     responder = responder_;
   }
+  written = count;
   if (responder) {
     for (int i = 0; i < count; ++i) responder(data[i]);
   }
-  return count;
+  return {};
 }
 
-bool ScriptedSerialPort::Signal(LineSignal signal) {
+PlatformError ScriptedSerialPort::Signal(LineSignal signal) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!open_) return false;
+  if (!open_) {
+    return PlatformError::Of(syserr::kInvalidHandle, "EscapeCommFunction");
+  }
   signals_.push_back(signal);
-  return true;
+  return {};
 }
 
 void ScriptedSerialPort::FailStep(Step step, uint32_t error) {

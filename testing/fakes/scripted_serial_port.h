@@ -38,18 +38,18 @@ class ScriptedSerialPort : public SerialPort {
   explicit ScriptedSerialPort(VirtualClock& clock) : clock_(clock) {}
 
   // SerialPort
-  uint32_t Open(const std::string& name) override;
-  uint32_t SetBufferSizes(uint32_t input, uint32_t output) override;
-  uint32_t ReadLineSettings() override;
-  uint32_t WriteLineSettings(const LineSettings& settings) override;
-  uint32_t ReadTimeouts() override;
-  uint32_t WriteTimeouts(const PortTimeouts& timeouts) override;
+  PlatformError Open(const std::string& name) override;
+  PlatformError SetBufferSizes(uint32_t input, uint32_t output) override;
+  PlatformError ReadLineSettings() override;
+  PlatformError WriteLineSettings(const LineSettings& settings) override;
+  PlatformError ReadTimeouts() override;
+  PlatformError WriteTimeouts(const PortTimeouts& timeouts) override;
   bool IsOpen() const override;
-  uint32_t Close() override;
-  int Read(uint8_t* buffer, int capacity) override;
+  PlatformError Close() override;
+  PlatformError Read(uint8_t* buffer, int capacity, int& count) override;
   bool Present() override;
-  int Write(const uint8_t* data, int count) override;
-  bool Signal(LineSignal signal) override;
+  PlatformError Write(const uint8_t* data, int count, int& written) override;
+  PlatformError Signal(LineSignal signal) override;
 
   // Script.
   void FailStep(Step step, uint32_t error);
@@ -57,7 +57,6 @@ class ScriptedSerialPort : public SerialPort {
   // A vanished port (its adapter pulled out) fails every read and write,
   // and cannot be opened, until it is back.
   void Vanish(bool vanished);
-  static constexpr uint32_t kFileNotFound = 2;
   // Bytes the scanner sends; one read takes at most the bytes up to the
   // next Silence().
   void Feed(const std::string& bytes);
@@ -83,7 +82,7 @@ class ScriptedSerialPort : public SerialPort {
   size_t PendingInput() const;
 
  private:
-  uint32_t StepResult(Step step) const;
+  PlatformError StepResult(Step step) const;
 
   VirtualClock& clock_;
   mutable std::mutex mutex_;

@@ -17,8 +17,8 @@ namespace fakes {
 
 class StdThreadLauncher : public ThreadLauncher {
  public:
-  std::unique_ptr<RunningThread> Start(std::function<void()> body,
-                                       uint32_t& error) override;
+  PlatformError Start(std::function<void()> body,
+                      std::unique_ptr<RunningThread>& thread) override;
 
   void FailNextStart() { failNext_ = true; }
   // While set, every wait for a thread's end times out at once.
@@ -90,14 +90,15 @@ class StdThreadLauncher::Thread : public RunningThread {
   std::thread thread_;
 };
 
-inline std::unique_ptr<RunningThread> StdThreadLauncher::Start(
-    std::function<void()> body, uint32_t& error) {
+inline PlatformError StdThreadLauncher::Start(
+    std::function<void()> body, std::unique_ptr<RunningThread>& thread) {
+  // Not enough memory, as a failing thread start reports.
   if (failNext_.exchange(false)) {
-    error = 8;  // not enough memory, as a failing thread start reports
-    return nullptr;
+    return PlatformError::Of(syserr::kNotEnoughMemory, "CreateThread");
   }
   ++started_;
-  return std::make_unique<Thread>(std::move(body), *this);
+  thread = std::make_unique<Thread>(std::move(body), *this);
+  return {};
 }
 
 }  // namespace fakes

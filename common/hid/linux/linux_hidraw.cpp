@@ -19,18 +19,19 @@ namespace {
 constexpr char kClassFolder[] = "/sys/class/hidraw";
 constexpr int kWriteBoundMs = 1000;
 
-// The errors of a device that is gone, as the receive loop knows them.
-uint32_t Error(int code) {
+// errno as a platform error: a device that is gone, and a read that must
+// wait, as the receive loop knows them.
+PlatformError Error(int code, const char* step) {
   switch (code) {
     case ENODEV:
     case ENXIO:
     case EIO:
     case EPIPE:
-      return kErrorDeviceNotConnected;
+      return PlatformError::Of(syserr::kDeviceNotConnected, step);
     case EAGAIN:
-      return kErrorIoPending;
+      return PlatformError::Of(syserr::kIoPending, step);
     default:
-      return static_cast<uint32_t>(code);
+      return PlatformError::Of(static_cast<uint32_t>(code), step);
   }
 }
 
@@ -74,12 +75,10 @@ class HidrawDevice : public Device {
       : read_(read), write_(write), name_(std::move(name)), numbered_(numbered) {}
   ~HidrawDevice() override { Close(); }
 
-  ReadStart StartRead(uint8_t* buffer, int size, int& count,
-                      uint32_t& error) override {
+  PlatformError StartRead(uint8_t* buffer, int size, int& count) override {
     buffer_ = buffer;
     size_ = size;
-    if (Take(count, error)) return ReadStart::kCompleted;
-    return error == kErrorIoPending ? ReadStart::kPending : ReadStart::kFailed;
+    return Take(count);
   }
 
   bool WaitRead(uint32_t milliseconds) override {
@@ -87,27 +86,27 @@ class HidrawDevice : public Device {
     return poll(&ready, 1, static_cast<int>(milliseconds)) > 0;
   }
 
-  bool FinishRead(int& count, uint32_t& error) override {
-    return Take(count, error);
-  }
+  PlatformError FinishRead(int& count) override { return Take(count); }
 
   void CancelRead() override {}
 
   // Under the lock that Close takes, so that a descriptor is never used
   // after it was closed by the other thread (or reused for another file).
-  uint32_t WriteReport(const uint8_t* report, int size) override {
+  PlatformError WriteReport(const uint8_t* report, int size) override {
     std::lock_guard<std::mutex> lock(descriptors_);
-    if (write_ < 0) return 0;
+    if (write_ < 0) return {};
     // A device that stops taking reports fails the write after a bound
     // instead of holding the caller.
     pollfd ready = {write_, POLLOUT, 0};
-    if (poll(&ready, 1, kWriteBoundMs) <= 0) return Error(ETIMEDOUT);
+    if (poll(&ready, 1, kWriteBoundMs) <= 0) {
+      return PlatformError::Of(syserr::kTimeout, "poll");
+    }
     // The first byte is the report number, 0 without numbered reports, as
     // on Windows.
     if (write(write_, report, static_cast<size_t>(size)) < 0) {
-      return Error(errno);
+      return Error(errno, "write");
     }
-    return 0;
+    return {};
   }
 
   void Close() override {
@@ -123,25 +122,20 @@ class HidrawDevice : public Device {
 
  private:
   // Reads one report, giving it the identifier byte Windows would.
-  bool Take(int& count, uint32_t& error) {
+  PlatformError Take(int& count) {
     const int fd = read_;
     const int offset = numbered_ ? 0 : 1;
     if (fd < 0 || size_ <= offset) {
-      error = kErrorDeviceNotConnected;
-      return false;
+      return PlatformError::Of(syserr::kDeviceNotConnected, "read");
     }
     const ssize_t got = read(fd, buffer_ + offset, size_ - offset);
-    if (got < 0) {
-      error = Error(errno);
-      return false;
-    }
-    if (got == 0) {
-      error = kErrorDeviceNotConnected;  // the other end is gone
-      return false;
+    if (got < 0) return Error(errno, "read");
+    if (got == 0) {  // the other end is gone
+      return PlatformError::Of(syserr::kDeviceNotConnected, "read");
     }
     if (!numbered_) buffer_[0] = 0;
     count = static_cast<int>(got) + offset;
-    return true;
+    return {};
   }
 
   std::mutex descriptors_;
@@ -155,10 +149,10 @@ class HidrawDevice : public Device {
 
 }  // namespace
 
-uint32_t HidrawBus::Begin() {
+PlatformError HidrawBus::Begin() {
   names_.clear();
   DIR* folder = opendir(kClassFolder);
-  if (folder == nullptr) return Error(errno);
+  if (folder == nullptr) return Error(errno, "opendir");
   while (dirent* entry = readdir(folder)) {
     if (std::strncmp(entry->d_name, "hidraw", 6) == 0) {
       names_.push_back(entry->d_name);
@@ -166,39 +160,37 @@ uint32_t HidrawBus::Begin() {
   }
   closedir(folder);
   std::sort(names_.begin(), names_.end());
-  return 0;
+  return {};
 }
 
-Bus::Next HidrawBus::Interface(uint32_t index, std::string& path,
-                               uint32_t& error) {
-  (void)error;
-  if (index >= names_.size()) return Next::kEnd;
-  path = "/dev/" + names_[index];
-  return Next::kInterface;
-}
-
-std::unique_ptr<Device> HidrawBus::Open(const std::string& path,
-                                       uint32_t& error) {
-  const int read = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (read < 0) {
-    error = Error(errno);
-    return nullptr;
+PlatformError HidrawBus::Interface(uint32_t index, std::string& path) {
+  if (index >= names_.size()) {
+    return PlatformError::Of(syserr::kNoMoreItems, "readdir");
   }
+  path = "/dev/" + names_[index];
+  return {};
+}
+
+PlatformError HidrawBus::Open(const std::string& path,
+                              std::unique_ptr<Device>& device) {
+  const int read = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (read < 0) return Error(errno, "open");
   const int write = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (write < 0) {
-    error = Error(errno);
+    const PlatformError error = Error(errno, "open");
     close(read);
-    return nullptr;
+    return error;
   }
   const std::string name = NameOf(path);
   const bool numbered = UsesReportIds(ReadFile(
       std::string(kClassFolder) + "/" + name + "/device/report_descriptor"));
-  return std::make_unique<HidrawDevice>(read, write, name, numbered);
+  device = std::make_unique<HidrawDevice>(read, write, name, numbered);
+  return {};
 }
 
 // HID_ID=<bus>:<vendor>:<product> in hexadecimal, from the uevent file.
-bool HidrawBus::Attributes(Device& device, uint16_t& vendor, uint16_t& product,
-                           uint32_t& error) {
+PlatformError HidrawBus::Attributes(Device& device, uint16_t& vendor,
+                                    uint16_t& product) {
   const std::string uevent =
       ReadFile(std::string(kClassFolder) + "/" +
                static_cast<HidrawDevice&>(device).Name() + "/device/uevent");
@@ -207,12 +199,11 @@ bool HidrawBus::Attributes(Device& device, uint16_t& vendor, uint16_t& product,
   if (at == std::string::npos ||
       sscanf(uevent.c_str() + at, "HID_ID=%x:%x:%x", &bus, &vendorId,
              &productId) != 3) {
-    error = ENOENT;
-    return false;
+    return PlatformError::Of(ENOENT, "uevent");
   }
   vendor = static_cast<uint16_t>(vendorId);
   product = static_cast<uint16_t>(productId);
-  return true;
+  return {};
 }
 
 }  // namespace hid

@@ -35,8 +35,7 @@ class HidLoopTest : public ::testing::Test {
  protected:
   HidLoopTest() {
     scanner = bus.AddScanner("scanner");
-    uint32_t error = 0;
-    device = bus.Open("scanner", error);
+    bus.Open("scanner", device);
     // Once the script is spent, the device is closed by the application.
     scanner->OnIdleSlice([this] { client.deviceOpen = false; });
   }
@@ -85,7 +84,7 @@ TEST_F(HidLoopTest, ImmediateReadErrorEndsTheLoop) {
 }
 
 TEST_F(HidLoopTest, PendingAsAnImmediateErrorIsWaitedFor) {
-  scanner->AddReadError(hid::kErrorIoPending, /*atOnce=*/true);
+  scanner->AddReadError(syserr::kIoPending, /*atOnce=*/true);
   scanner->AddReport(UpcReport("012345678905"));
   Run();
   EXPECT_EQ(client.labels, (std::vector<std::string>{"A012345678905"}));
@@ -112,19 +111,18 @@ TEST_F(HidLoopTest, ClosedDeviceReportsNothing) {
 
 TEST_F(HidLoopTest, RemovedDeviceIsReportedAndEndsTheLoop) {
   scanner->AddReport(UpcReport("012345678905"));
-  scanner->AddReadError(hid::kErrorDeviceNotConnected);
+  scanner->AddReadError(syserr::kDeviceNotConnected);
   scanner->AddReport(UpcReport("111111111111"));
   Run();
   EXPECT_EQ(client.labels, (std::vector<std::string>{"A012345678905"}));
   EXPECT_EQ(client.problems,
             (std::vector<std::pair<Problem, uint32_t>>{
-                {Problem::kDeviceRemoved, hid::kErrorDeviceNotConnected}}));
+                {Problem::kDeviceRemoved, syserr::kDeviceNotConnected}}));
   EXPECT_TRUE(scanner->Closed());
 
   auto other = bus.AddScanner("other");
-  uint32_t error = 0;
-  device = bus.Open("other", error);
-  other->AddReadError(hid::kErrorDeviceNotConnected, /*atOnce=*/true);
+  bus.Open("other", device);
+  other->AddReadError(syserr::kDeviceNotConnected, /*atOnce=*/true);
   client.problems.clear();
   Run();
   EXPECT_EQ(client.problems.size(), 1u);

@@ -8,7 +8,9 @@ namespace {
 
 class RecordingReporter : public hid::SearchReporter {
  public:
-  void OpenFailed(uint32_t error) override { openErrors.push_back(error); }
+  void OpenFailed(const PlatformError& error) override {
+    openErrors.push_back(error.code);
+  }
   void AttributesFailed() override { ++attributeFailures; }
   std::vector<uint32_t> openErrors;
   int attributeFailures = 0;
@@ -17,7 +19,9 @@ class RecordingReporter : public hid::SearchReporter {
 class HidSearchTest : public ::testing::Test {
  protected:
   std::unique_ptr<hid::Device> Find() {
-    return hid::FindScanner(bus, reporter, error);
+    std::unique_ptr<hid::Device> scanner;
+    error = hid::FindScanner(bus, reporter, scanner).code;
+    return scanner;
   }
   fakes::FakeHidBus bus;
   RecordingReporter reporter;
@@ -45,7 +49,7 @@ TEST_F(HidSearchTest, OnlyTheExactIdentityIsTheScanner) {
   bus.AddInterface("wrong vendor", 0x0001, 0x000A);
   bus.AddInterface("wrong product", 0x0000, 0x000B);
   EXPECT_FALSE(Find());
-  EXPECT_EQ(error, hid::kErrorNoMoreItems);
+  EXPECT_EQ(error, syserr::kNoMoreItems);
   EXPECT_EQ(bus.Ends(), 1);
 }
 

@@ -21,6 +21,10 @@ GUID HidClass() {
   return guid;
 }
 
+PlatformError LastError(const char* step) {
+  return PlatformError::Of(GetLastError(), step);
+}
+
 HANDLE OpenPath(const std::string& path, DWORD flags) {
   return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -51,32 +55,29 @@ class Win32Device : public Device {
     CloseHandle(writeEvent_);
   }
 
-  ReadStart StartRead(uint8_t* buffer, int size, int& count,
-                      uint32_t& error) override {
+  PlatformError StartRead(uint8_t* buffer, int size, int& count) override {
     ResetEvent(event_);
     overlapped_.Offset = 0;
     overlapped_.OffsetHigh = 0;
     DWORD read = 0;
-    if (ReadFile(read_, buffer, static_cast<DWORD>(size), &read, &overlapped_)) {
-      count = static_cast<int>(read);
-      return ReadStart::kCompleted;
+    if (!ReadFile(read_, buffer, static_cast<DWORD>(size), &read, &overlapped_)) {
+      return LastError("ReadFile");
     }
-    error = GetLastError();
-    return error == ERROR_IO_PENDING ? ReadStart::kPending : ReadStart::kFailed;
+    count = static_cast<int>(read);
+    return {};
   }
 
   bool WaitRead(uint32_t milliseconds) override {
     return WaitForSingleObject(event_, milliseconds) == WAIT_OBJECT_0;
   }
 
-  bool FinishRead(int& count, uint32_t& error) override {
+  PlatformError FinishRead(int& count) override {
     DWORD read = 0;
-    if (GetOverlappedResult(read_, &overlapped_, &read, FALSE)) {
-      count = static_cast<int>(read);
-      return true;
+    if (!GetOverlappedResult(read_, &overlapped_, &read, FALSE)) {
+      return LastError("GetOverlappedResult");
     }
-    error = GetLastError();
-    return false;
+    count = static_cast<int>(read);
+    return {};
   }
 
   // The cancelled read is waited for: until it has completed the system
@@ -89,28 +90,28 @@ class Win32Device : public Device {
 
   // Under the lock that Close takes, so that a handle is never used after
   // it was closed by the other thread (or reused for another file).
-  uint32_t WriteReport(const uint8_t* report, int size) override {
+  PlatformError WriteReport(const uint8_t* report, int size) override {
     std::lock_guard<std::mutex> lock(handles_);
-    if (write_ == INVALID_HANDLE_VALUE) return 0;
+    if (write_ == INVALID_HANDLE_VALUE) return {};
     OVERLAPPED overlapped = {};
     overlapped.hEvent = writeEvent_;
     ResetEvent(writeEvent_);
     DWORD written = 0;
     if (WriteFile(write_, report, static_cast<DWORD>(size), &written,
                   &overlapped)) {
-      return 0;
+      return {};
     }
-    if (GetLastError() != ERROR_IO_PENDING) return GetLastError();
+    if (GetLastError() != ERROR_IO_PENDING) return LastError("WriteFile");
     if (WaitForSingleObject(writeEvent_, kWriteBoundMs) != WAIT_OBJECT_0) {
       // The record and the report must stay until the system lets go.
       CancelIo(write_);
       GetOverlappedResult(write_, &overlapped, &written, TRUE);
-      return ERROR_TIMEOUT;
+      return PlatformError::Of(syserr::kTimeout, "WriteFile");
     }
     if (!GetOverlappedResult(write_, &overlapped, &written, FALSE)) {
-      return GetLastError();
+      return LastError("GetOverlappedResult");
     }
-    return 0;
+    return {};
   }
 
   void Close() override {
@@ -135,24 +136,22 @@ class Win32Device : public Device {
 
 Win32Bus::~Win32Bus() { End(); }
 
-uint32_t Win32Bus::Begin() {
+PlatformError Win32Bus::Begin() {
   End();
   GUID hidClass = HidClass();
   HDEVINFO devices = SetupDiGetClassDevsA(
       &hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (devices == INVALID_HANDLE_VALUE) return GetLastError();
+  if (devices == INVALID_HANDLE_VALUE) return LastError("SetupDiGetClassDevs");
   devices_ = devices;
-  return 0;
+  return {};
 }
 
-Bus::Next Win32Bus::Interface(uint32_t index, std::string& path,
-                              uint32_t& error) {
+PlatformError Win32Bus::Interface(uint32_t index, std::string& path) {
   GUID hidClass = HidClass();
   SP_DEVICE_INTERFACE_DATA data = {};
   data.cbSize = sizeof data;
   if (!SetupDiEnumDeviceInterfaces(devices_, nullptr, &hidClass, index, &data)) {
-    error = GetLastError();
-    return error == ERROR_NO_MORE_ITEMS ? Next::kEnd : Next::kFailed;
+    return LastError("SetupDiEnumDeviceInterfaces");
   }
   // The first call gives the size of the detail record, the second fills it.
   DWORD size = 0;
@@ -165,20 +164,16 @@ Bus::Next Win32Bus::Interface(uint32_t index, std::string& path,
   if (!SetupDiGetDeviceInterfaceDetailA(devices_, &data, detail,
                                         static_cast<DWORD>(storage.size()),
                                         nullptr, nullptr)) {
-    error = GetLastError();
-    return Next::kFailed;
+    return LastError("SetupDiGetDeviceInterfaceDetail");
   }
   path = detail->DevicePath;
-  return Next::kInterface;
+  return {};
 }
 
-std::unique_ptr<Device> Win32Bus::Open(const std::string& path,
-                                       uint32_t& error) {
+PlatformError Win32Bus::Open(const std::string& path,
+                             std::unique_ptr<Device>& device) {
   HANDLE read = OpenPath(path, FILE_FLAG_OVERLAPPED);
-  if (read == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-    return nullptr;
-  }
+  if (read == INVALID_HANDLE_VALUE) return LastError("CreateFile");
   HANDLE write = OpenPath(path, FILE_FLAG_OVERLAPPED);
   HANDLE readEvent = write == INVALID_HANDLE_VALUE
                          ? nullptr
@@ -187,27 +182,28 @@ std::unique_ptr<Device> Win32Bus::Open(const std::string& path,
                           ? nullptr
                           : CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (writeEvent == nullptr) {
-    error = GetLastError();
+    const PlatformError error =
+        LastError(write == INVALID_HANDLE_VALUE ? "CreateFile" : "CreateEvent");
     CloseHandle(read);
     CloseValid(write);
     CloseValid(readEvent);
-    return nullptr;
+    return error;
   }
-  return std::make_unique<Win32Device>(read, write, readEvent, writeEvent);
+  device = std::make_unique<Win32Device>(read, write, readEvent, writeEvent);
+  return {};
 }
 
-bool Win32Bus::Attributes(Device& device, uint16_t& vendor, uint16_t& product,
-                          uint32_t& error) {
+PlatformError Win32Bus::Attributes(Device& device, uint16_t& vendor,
+                                   uint16_t& product) {
   HIDD_ATTRIBUTES attributes = {};
   attributes.Size = sizeof attributes;
   if (!HidD_GetAttributes(static_cast<Win32Device&>(device).ReadHandle(),
                           &attributes)) {
-    error = GetLastError();
-    return false;
+    return LastError("HidD_GetAttributes");
   }
   vendor = attributes.VendorID;
   product = attributes.ProductID;
-  return true;
+  return {};
 }
 
 void Win32Bus::End() {

@@ -9,12 +9,12 @@ namespace hid {
 class Win32Bus : public Bus {
  public:
   ~Win32Bus() override;
-  uint32_t Begin() override;
-  Next Interface(uint32_t index, std::string& path, uint32_t& error) override;
-  std::unique_ptr<Device> Open(const std::string& path,
-                               uint32_t& error) override;
-  bool Attributes(Device& device, uint16_t& vendor, uint16_t& product,
-                  uint32_t& error) override;
+  PlatformError Begin() override;
+  PlatformError Interface(uint32_t index, std::string& path) override;
+  PlatformError Open(const std::string& path,
+                     std::unique_ptr<Device>& device) override;
+  PlatformError Attributes(Device& device, uint16_t& vendor,
+                           uint16_t& product) override;
   void End() override;
 
  private:

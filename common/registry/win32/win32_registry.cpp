@@ -6,6 +6,12 @@ namespace reg {
 
 namespace {
 
+PlatformError Outcome(LONG status, const char* step) {
+  return status == ERROR_SUCCESS
+             ? PlatformError()
+             : PlatformError::Of(static_cast<uint32_t>(status), step);
+}
+
 HKEY RootKey(Root root) {
   return root == Root::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
 }
@@ -15,27 +21,21 @@ class Win32Key : public Key {
   explicit Win32Key(HKEY key) : key_(key) {}
   ~Win32Key() override { RegCloseKey(key_); }
 
-  QueryResult Query(const std::string& name, uint8_t* buffer,
-                    uint32_t capacity) override {
-    QueryResult result;
+  PlatformError Query(const std::string& name, uint8_t* buffer,
+                      uint32_t capacity, ValueInfo& info) override {
     DWORD type = REG_NONE;
     DWORD size = capacity;
     const LONG status =
         RegQueryValueExA(key_, name.c_str(), nullptr, &type, buffer, &size);
-    result.type = type;
-    result.size = size;
-    if (status == ERROR_SUCCESS) {
-      result.status = QueryResult::kOk;
-    } else if (status == ERROR_MORE_DATA) {
-      result.status = QueryResult::kTooLarge;
-    }
-    return result;
+    info.type = type;
+    info.size = size;
+    return Outcome(status, "RegQueryValueEx");
   }
 
-  bool SetValue(const std::string& name, uint32_t type, const uint8_t* data,
-                uint32_t size) override {
-    return RegSetValueExA(key_, name.c_str(), 0, type, data, size) ==
-           ERROR_SUCCESS;
+  PlatformError SetValue(const std::string& name, uint32_t type,
+                         const uint8_t* data, uint32_t size) override {
+    return Outcome(RegSetValueExA(key_, name.c_str(), 0, type, data, size),
+                   "RegSetValueEx");
   }
 
  private:
@@ -44,25 +44,27 @@ class Win32Key : public Key {
 
 }  // namespace
 
-std::unique_ptr<Key> Win32Registry::Open(Root root, const std::string& path,
-                                         bool writable) {
-  HKEY key = nullptr;
+PlatformError Win32Registry::Open(Root root, const std::string& path,
+                                  bool writable, std::unique_ptr<Key>& key) {
+  HKEY opened = nullptr;
   const REGSAM access = writable ? KEY_READ | KEY_WRITE : KEY_QUERY_VALUE;
-  if (RegOpenKeyExA(RootKey(root), path.c_str(), 0, access, &key) !=
-      ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return std::make_unique<Win32Key>(key);
+  const PlatformError error = Outcome(
+      RegOpenKeyExA(RootKey(root), path.c_str(), 0, access, &opened),
+      "RegOpenKeyEx");
+  if (!error.Failed()) key = std::make_unique<Win32Key>(opened);
+  return error;
 }
 
-std::unique_ptr<Key> Win32Registry::Create(Root root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr,
+PlatformError Win32Registry::Create(Root root, const std::string& path,
+                                    std::unique_ptr<Key>& key) {
+  HKEY created = nullptr;
+  const PlatformError error = Outcome(
+      RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr,
                       REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return std::make_unique<Win32Key>(key);
+                      &created, nullptr),
+      "RegCreateKeyEx");
+  if (!error.Failed()) key = std::make_unique<Win32Key>(created);
+  return error;
 }
 
 }  // namespace reg

@@ -7,9 +7,10 @@ namespace reg {
 
 class Win32Registry : public Registry {
  public:
-  std::unique_ptr<Key> Open(Root root, const std::string& path,
-                            bool writable) override;
-  std::unique_ptr<Key> Create(Root root, const std::string& path) override;
+  PlatformError Open(Root root, const std::string& path, bool writable,
+                     std::unique_ptr<Key>& key) override;
+  PlatformError Create(Root root, const std::string& path,
+                       std::unique_ptr<Key>& key) override;
 };
 
 }  // namespace reg

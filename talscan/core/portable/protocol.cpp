@@ -12,7 +12,7 @@ class PacketWriter {
 
   bool Put(uint8_t byte) {
     if (!ok_) return false;
-    ok_ = turn_.Write(&byte, 1) == 1;
+    ok_ = turn_.Write(&byte, 1);
     check_ ^= byte;
     return ok_;
   }

@@ -88,16 +88,17 @@ TEST(HidDevice, StalledWriteFailsInsteadOfHanging) {
     ASSERT_NE(end, INVALID_HANDLE_VALUE);
   }
   hid::Win32Bus bus;
-  uint32_t error = 0;
-  std::unique_ptr<hid::Device> device = bus.Open(kPath, error);
-  ASSERT_TRUE(device) << error;
+  std::unique_ptr<hid::Device> device;
+  const PlatformError opened = bus.Open(kPath, device);
+  ASSERT_TRUE(device) << opened.code;
   const uint8_t report[12] = {0, 0x11};
-  uint32_t written = 0;
+  PlatformError written;
   int accepted = 0;
-  while (accepted < 100000 && (written = device->WriteReport(report, 12)) == 0) {
+  while (accepted < 100000 &&
+         !(written = device->WriteReport(report, 12)).Failed()) {
     ++accepted;
   }
-  EXPECT_EQ(written, static_cast<uint32_t>(ERROR_TIMEOUT))
+  EXPECT_EQ(written.code, static_cast<uint32_t>(ERROR_TIMEOUT))
       << "after " << accepted << " reports";
   device->Close();
   for (HANDLE end : ends) CloseHandle(end);
