@@ -26,8 +26,12 @@ void BM_BuildScanData(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 // Arguments: compatibility mode, binary conversion.
-BENCHMARK(BM_BuildScanData)->Args({0, 0})->Args({1, 0})->Args({3, 0})
-    ->Args({0, 1})->Args({0, 2});
+BENCHMARK(BM_BuildScanData)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({3, 0})
+    ->Args({0, 1})
+    ->Args({0, 2});
 
 class NullSink : public EventSink {
  public:
@@ -65,8 +69,8 @@ void BM_QueueAndDrain(benchmark::State& state) {
   const std::string label = "A012345678905";
   for (auto _ : state) {
     for (char c : label) frame.AppendFrameByte(static_cast<uint8_t>(c));
-    path.DeliverFrame(frame);       // queued: data events are disabled
-    path.SetDataEventEnabled(1);    // delivered from the queue
+    path.DeliverFrame(frame);     // queued: data events are disabled
+    path.SetDataEventEnabled(1);  // delivered from the queue
     scanner.DataEventEnabled = 0;
   }
   state.SetItemsProcessed(state.iterations());

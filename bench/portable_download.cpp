@@ -1,15 +1,15 @@
 // Download rate of a portable scanner through the real TALSCAN.dll under
 // Wine, with the simulator sending at the line rate, at 9600 baud (M-20)
 // and 2400 baud (M-40), set beside what the line allows for the same bytes.
-#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
-
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "bench/timing_control.h"
+#include "common/opos/opos.h"
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -24,7 +24,8 @@ constexpr int kAckPacketBytes = 5;
 double Seconds(LONGLONG from, LONGLONG to) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(to - from) / static_cast<double>(frequency.QuadPart);
+  return static_cast<double>(to - from) /
+         static_cast<double>(frequency.QuadPart);
 }
 
 bool Measure(wine::SimulatorClient& sim, const char* type, int baud,
@@ -43,8 +44,10 @@ bool Measure(wine::SimulatorClient& sim, const char* type, int baud,
     return false;
   }
   so.CallLong(L"Claim", {wine::Long(0)});
-  so.CallLong(L"SetPropertyNumber", {wine::Long(3), wine::Long(1)});
-  so.CallLong(L"SetPropertyNumber", {wine::Long(2), wine::Long(1)});
+  so.CallLong(L"SetPropertyNumber",
+              {wine::Long(opos::pidx::DeviceEnabled), wine::Long(1)});
+  so.CallLong(L"SetPropertyNumber",
+              {wine::Long(opos::pidx::DataEventEnabled), wine::Long(1)});
   so.CallLong(L"DirectIO", {wine::Long(200), wine::Long(0), wine::Bstr("")});
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);

@@ -3,10 +3,8 @@
 // moment SOData reaches the control object, over many labels sent at the
 // line rate at random moments. Then an idle phase (device open, then
 // closed) during which the runner counts the process's wake-ups.
-#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
-
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +13,8 @@
 #include <vector>
 
 #include "bench/timing_control.h"
+#include "common/opos/opos.h"
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -39,7 +39,8 @@ double ClockOffsetNs(wine::SimulatorClient& sim) {
     QueryPerformanceCounter(&before);
     const double simulator = std::stod(sim.Command("NOW"));
     QueryPerformanceCounter(&after);
-    const double trip = CounterToNs(after.QuadPart) - CounterToNs(before.QuadPart);
+    const double trip =
+        CounterToNs(after.QuadPart) - CounterToNs(before.QuadPart);
     if (trip < best) {
       best = trip;
       offset = simulator -
@@ -69,16 +70,18 @@ int Run(int labels) {
   wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kPort);
   wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
   TimingControl control;
-  const long opened = so.CallLong(
-      L"OpenService", {wine::Bstr("Scanner"), wine::Bstr(kDevice),
-                       wine::DispatchVariant(&control)});
+  const long opened =
+      so.CallLong(L"OpenService", {wine::Bstr("Scanner"), wine::Bstr(kDevice),
+                                   wine::DispatchVariant(&control)});
   if (opened != 0) {
     printf("OpenService -> %ld\n", opened);
     return 1;
   }
   so.CallLong(L"Claim", {wine::Long(0)});
-  so.CallLong(L"SetPropertyNumber", {wine::Long(3), wine::Long(1)});
-  so.CallLong(L"SetPropertyNumber", {wine::Long(10001), wine::Long(1)});
+  so.CallLong(L"SetPropertyNumber",
+              {wine::Long(opos::pidx::DeviceEnabled), wine::Long(1)});
+  so.CallLong(L"SetPropertyNumber",
+              {wine::Long(opos::pidx::DecodeData), wine::Long(1)});
 
   const double offset = ClockOffsetNs(sim);
   const std::string label = "A012345678905\r\n";
@@ -87,10 +90,10 @@ int Run(int labels) {
   std::vector<double> latencies;
   for (int i = 0; i < labels; ++i) {
     Sleep(gapMs(random));
-    so.CallLong(L"SetPropertyNumber", {wine::Long(2), wine::Long(1)});
-    const double written =
-        std::stod(sim.Command("FEEDT " + std::string(kPort) + " " +
-                              wine::Hex(label)));
+    so.CallLong(L"SetPropertyNumber",
+                {wine::Long(opos::pidx::DataEventEnabled), wine::Long(1)});
+    const double written = std::stod(
+        sim.Command("FEEDT " + std::string(kPort) + " " + wine::Hex(label)));
     if (!control.WaitForCallback(5000)) {
       printf("label %d: no SOData\n", i);
       return 1;

@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr long kOperations[] = {0, 1, 2, 3, 10, 11, 20, 21, 30, 31, 40, 41, 50, 51};
+constexpr long kOperations[] = {0,  1,  2,  3,  10, 11, 20,
+                                21, 30, 31, 40, 41, 50, 51};
 // 0xFD and the next byte: an operation requested (DirectIO) at that point.
 // 0xFE and the next byte: that many empty reads.
 constexpr uint8_t kRequest = 0xFD;
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   opening.Entry.ScannerType = options & 1 ? kTypePortableM40 : kTypePortableM20;
   opening.Entry.CompatibilityMode = (options >> 1) % 5;
   opening.PortableState = kOperations[data[1] % 14];
-  for (int i = 0; i < 20; ++i) opening.Entry.PortableConfiguration[i] = data[2 + i];
+  for (int i = 0; i < 20; ++i)
+    opening.Entry.PortableConfiguration[i] = data[2 + i];
   opening.ReceiveActive = true;
   state.DeviceEnabled = 1;
   state.DataEventEnabled = 1;
@@ -118,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(events.DataCount() <= 300, "queue bound");
   bool known = false;
-  for (long operation : kOperations) known |= opening.PortableState == operation;
+  for (long operation : kOperations)
+    known |= opening.PortableState == operation;
   FUZZ_CHECK(known, "a known operation state");
   return 0;
 }

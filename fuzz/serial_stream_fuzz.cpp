@@ -46,8 +46,8 @@ constexpr char kCodeLetters[] = "AEFGHIKLMNP";
 // frame left at the end of the stream is still reported before the stop.
 constexpr int kStopAfterIdleReads = 30;
 
-constexpr long kScannerTypes[] = {kTypeUnlisted, kTypeFixedLaser,
-                                  kTypeModel88, kTypeFixedLaser};
+constexpr long kScannerTypes[] = {kTypeUnlisted, kTypeFixedLaser, kTypeModel88,
+                                  kTypeFixedLaser};
 constexpr long kModes[] = {kModeKorva,  kModeMetrologic, kModeBeetle,
                            kModeSymbol, kModeKvx,        5,
                            -1,          100000};
@@ -66,9 +66,9 @@ enum class Action {
 
 enum class Reenable {
   kNever,
-  kAlways,         // through the property, which delivers a queued label
+  kAlways,  // through the property, which delivers a queued label
   kEverySecond,
-  kStateOnly,      // the flag alone: queued labels stay queued
+  kStateOnly,  // the flag alone: queued labels stay queued
 };
 
 // One piece of the script: a byte (0..255) or -n for n reads of silence.
@@ -137,7 +137,9 @@ class TappedPort : public SerialPort {
   PlatformError SetBufferSizes(uint32_t input, uint32_t output) override {
     return inner_.SetBufferSizes(input, output);
   }
-  PlatformError ReadLineSettings() override { return inner_.ReadLineSettings(); }
+  PlatformError ReadLineSettings() override {
+    return inner_.ReadLineSettings();
+  }
   PlatformError WriteLineSettings(const LineSettings& settings) override {
     return inner_.WriteLineSettings(settings);
   }
@@ -281,9 +283,8 @@ class Harness {
     // or by a scanner reply left over after three silent reads, and none
     // takes more than about ten seconds of virtual time; reads and pauses
     // take well under a second each.
-    budgetMs_ = 300000 +
-                20000 * static_cast<uint64_t>(script_.bytes +
-                                              script_.silentReads + 1);
+    budgetMs_ = 300000 + 20000 * static_cast<uint64_t>(script_.bytes +
+                                                       script_.silentReads + 1);
   }
 
   void Run() {
@@ -296,7 +297,8 @@ class Harness {
                  "a warning while a programming run holds the port");
       ++boxes_;
     });
-    rig.sink.OnEvent([this](const fakes::FiredEvent& event) { OnEvent(event); });
+    rig.sink.OnEvent(
+        [this](const fakes::FiredEvent& event) { OnEvent(event); });
     rig.port.OnIdleRead([this](int reads) { OnIdleRead(reads); });
     rig.tap.beforeRead = [this] {
       if (rig_->opening.ProgrammingActive) return;
@@ -352,7 +354,8 @@ class Harness {
       rig_->port.Feed(std::vector<uint8_t>{'O', 'K', kCR, kLF});
     } else if (type == kTypeFixedLaser) {
       if (byte == 0xAA) laserCommandBytes_ = 0;
-      if (++laserCommandBytes_ == 5) rig_->port.Feed(std::vector<uint8_t>{kAck});
+      if (++laserCommandBytes_ == 5)
+        rig_->port.Feed(std::vector<uint8_t>{kAck});
     }
   }
 
@@ -362,11 +365,20 @@ class Harness {
     EventPath& events = rig_->events;
     inAction_ = true;
     switch (action) {
-      case Action::kNone: break;
-      case Action::kEnableDataEvents: events.SetDataEventEnabled(1); break;
-      case Action::kDisableDataEvents: events.SetDataEventEnabled(0); break;
-      case Action::kFreezeEvents: events.SetFreezeEvents(1); break;
-      case Action::kThawEvents: events.SetFreezeEvents(0); break;
+      case Action::kNone:
+        break;
+      case Action::kEnableDataEvents:
+        events.SetDataEventEnabled(1);
+        break;
+      case Action::kDisableDataEvents:
+        events.SetDataEventEnabled(0);
+        break;
+      case Action::kFreezeEvents:
+        events.SetFreezeEvents(1);
+        break;
+      case Action::kThawEvents:
+        events.SetFreezeEvents(0);
+        break;
       case Action::kClearInput:
         // As the service object's ClearInput does around its drain.
         events.RequestFrameDiscard();
@@ -403,7 +415,8 @@ class Harness {
   // A read of the receive loop has returned (the application's actions of
   // this read are done): what must the loop now do with it?
   void ExpectStep(const uint8_t* buffer, int count) {
-    FUZZ_CHECK(count == 0 || count == 1, "the receive loop read more than a byte");
+    FUZZ_CHECK(count == 0 || count == 1,
+               "the receive loop read more than a byte");
     bytesRead_ += count;
     const bool enabled = rig_->state.DeviceEnabled != 0;
     std::string frame;
@@ -504,12 +517,17 @@ class Harness {
     // The application's handler.
     if (reenableDevice_) rig.state.DeviceEnabled = 1;
     switch (reenable_) {
-      case Reenable::kNever: break;
-      case Reenable::kAlways: rig.events.SetDataEventEnabled(1); break;
+      case Reenable::kNever:
+        break;
+      case Reenable::kAlways:
+        rig.events.SetDataEventEnabled(1);
+        break;
       case Reenable::kEverySecond:
         if (++handled_ % 2 == 0) rig.events.SetDataEventEnabled(1);
         break;
-      case Reenable::kStateOnly: rig.state.DataEventEnabled = 1; break;
+      case Reenable::kStateOnly:
+        rig.state.DataEventEnabled = 1;
+        break;
     }
   }
 

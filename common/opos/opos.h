@@ -5,13 +5,16 @@
 
 namespace opos {
 
-// Result codes. No other code is ever returned or recorded.
+// Result codes. The service object returns and records no others.
 constexpr long kSuccess = 0;
 constexpr long kClosed = 101;
 constexpr long kClaimed = 102;
 constexpr long kNotClaimed = 103;
 constexpr long kIllegal = 106;
 constexpr long kFailure = 111;
+// Results of a control object itself, before a service object answers.
+constexpr long kNoService = 104;
+constexpr long kNoExist = 109;
 
 // Device states.
 constexpr long kStateClosed = 1;

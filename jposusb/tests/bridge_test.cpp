@@ -1,6 +1,8 @@
 // The JavaPOS bridge on a scripted HID device: the one-label mailbox, the
 // waiting call and its release, output reports, and the printed
 // diagnostics.
+#include "jposusb/bridge.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 #include <thread>
 
 #include "jposusb/auto_reset_event.h"
-#include "jposusb/bridge.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/hid_reports.h"
 #include "testing/fakes/wait_until.h"
@@ -115,7 +116,8 @@ TEST_F(BridgeTest, SeveralWaitingThreadsAreAllReleased) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   bridge.Close();
   EXPECT_EQ(first.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(second.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(second.wait_for(std::chrono::seconds(5)),
+            std::future_status::ready);
 }
 
 TEST_F(BridgeTest, ShortArraysAreRefused) {
@@ -168,10 +170,10 @@ TEST_F(BridgeTest, ReadProblemsArePrinted) {
   const int waits = scanner->Waits();
   ASSERT_TRUE(WaitUntil([&] { return scanner->Waits() > waits; }));
   bridge.Close();
-  EXPECT_EQ(platform.Printed(),
-            (std::vector<std::string>{"Only read 40 bytes",
-                                      "GetOverlappedResult error= 995",
-                                      "CancelIo"}));
+  EXPECT_EQ(
+      platform.Printed(),
+      (std::vector<std::string>{"Only read 40 bytes",
+                                "GetOverlappedResult error= 995", "CancelIo"}));
 }
 
 TEST_F(BridgeTest, ReadErrorEndsTheThreadAndReleasesTheCaller) {

@@ -29,31 +29,11 @@ bool ReadLowByte(reg::Key& key, const char* name, uint8_t& lowByte) {
   return true;
 }
 
-struct NamedCode {
-  const char* name;
-  long code;
-};
-
-constexpr NamedCode kScannerTypes[] = {
-    {"Omni-directional Laser", kTypeFixedLaser},
-    {"Portable Scanner M-20", kTypePortableM20},
-    {"Portable Scanner M-40", kTypePortableM40},
-    {"Model 88 Series", kTypeModel88},
-    {"Model 73 Series", kTypeFixedLaser},
-    {"OPOS USB Scanner", kTypeUsb},
-};
-
-constexpr NamedCode kCompatibilityModes[] = {
-    {"KORVA", kModeKorva},   {"METROLOGIC", kModeMetrologic},
-    {"BEETLE", kModeBeetle}, {"SYMBOL", kModeSymbol},
-    {"KVX", kModeKvx},
-};
-
 // Exact, case-sensitive match of the whole text.
 template <size_t N>
-bool FindCode(const NamedCode (&table)[N], const std::string& text,
-              long& code) {
-  for (const NamedCode& row : table) {
+bool FindCode(const device_entry::NamedCode (&table)[N],
+              const std::string& text, long& code) {
+  for (const device_entry::NamedCode& row : table) {
     if (text == row.name) {
       code = row.code;
       return true;
@@ -69,7 +49,9 @@ bool ReadPortableConfiguration(reg::Key& key,
   configuration = kDefaultPortableConfiguration;
   PortableConfigurationBytes buffer = configuration;
   reg::ValueInfo value;
-  if (key.Query("Configuration", buffer.data(), buffer.size(), value).Failed()) {
+  if (key.Query(device_entry::kConfiguration, buffer.data(), buffer.size(),
+                value)
+          .Failed()) {
     return false;
   }
   std::copy_n(buffer.begin(), value.size, configuration.begin());
@@ -79,10 +61,11 @@ bool ReadPortableConfiguration(reg::Key& key,
 // "UserID" is read into nine bytes of which eight are used; a shorter text
 // keeps the default's trailing zeros.
 bool ReadUserID(reg::Key& key, std::string& userID) {
-  userID = kDefaultUserID;
+  userID = device_entry::kDefaultUserID;
   uint8_t buffer[9] = {};
   reg::ValueInfo value;
-  if (key.Query("UserID", buffer, sizeof buffer, value).Failed()) return false;
+  if (key.Query(device_entry::kUserID, buffer, sizeof buffer, value).Failed())
+    return false;
   const uint32_t used = std::min<uint32_t>(value.size, 8);
   for (uint32_t i = 0; i < used && buffer[i] != 0; ++i) {
     userID[i] = static_cast<char>(buffer[i]);
@@ -93,7 +76,7 @@ bool ReadUserID(reg::Key& key, std::string& userID) {
 }  // namespace
 
 std::string DeviceKeyPathFor(const std::string& deviceName) {
-  return std::string(kScannerDeviceRoot) + "\\" + deviceName;
+  return std::string(device_entry::kScannerDeviceRoot) + "\\" + deviceName;
 }
 
 bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
@@ -108,22 +91,24 @@ bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
     return fail("Device not found in registry");
   }
 
-  if (!ReadText(*key, "Port", 20, entry.PortName)) {
+  if (!ReadText(*key, device_entry::kPort, 20, entry.PortName)) {
     return fail("Port setting not found in registry");
   }
 
   uint8_t lowByte = 0;
-  if (ReadLowByte(*key, "AutoScan", lowByte)) entry.AutoScan = lowByte != 0;
-  if (ReadLowByte(*key, "DebugLevel", lowByte)) entry.DebugLevel = lowByte;
+  if (ReadLowByte(*key, device_entry::kAutoScan, lowByte))
+    entry.AutoScan = lowByte != 0;
+  if (ReadLowByte(*key, device_entry::kDebugLevel, lowByte))
+    entry.DebugLevel = lowByte;
 
   std::string text;
-  if (ReadText(*key, "Compatibility", 20, text)) {
-    FindCode(kCompatibilityModes, text, entry.CompatibilityMode);
+  if (ReadText(*key, device_entry::kCompatibility, 20, text)) {
+    FindCode(device_entry::kCompatibilityModes, text, entry.CompatibilityMode);
   }
 
   entry.ScannerType = kTypeUnlisted;
-  if (ReadText(*key, "Type", 50, text)) {
-    FindCode(kScannerTypes, text, entry.ScannerType);
+  if (ReadText(*key, device_entry::kType, 50, text)) {
+    FindCode(device_entry::kScannerTypes, text, entry.ScannerType);
   }
 
   if (IsPortableType(entry.ScannerType)) {

@@ -45,7 +45,8 @@ int PortLink::ReadSome(uint8_t* buffer, int capacity) {
 
 bool PortLink::TakeSlot() {
   std::unique_lock<std::mutex> lock(slotMutex_);
-  if (!slotFreed_.wait_for(lock, kHoldWaitLimit, [this] { return !slotTaken_; })) {
+  if (!slotFreed_.wait_for(lock, kHoldWaitLimit,
+                           [this] { return !slotTaken_; })) {
     return false;
   }
   slotTaken_ = true;

@@ -10,9 +10,8 @@ namespace {
 constexpr uint8_t kAck = 0x06;
 
 const char* const kModel88Commands[] = {
-    ">!IN",  ">5AD00", ">8AB0D0A", ">6AH01", ">BAH4D",
-    ">DAH4B", ">IAH49", ">EAH4E",  ">NAH41", ">GAH46",
-    ">CAH4C", ">OAH45", ">FAH4646", ">5AD07",
+    ">!IN",   ">5AD00", ">8AB0D0A", ">6AH01", ">BAH4D", ">DAH4B",   ">IAH49",
+    ">EAH4E", ">NAH41", ">GAH46",   ">CAH4C", ">OAH45", ">FAH4646", ">5AD07",
 };
 
 // The OK rule: four bytes starting with "OK", or five with "OK" at 1 and 2.

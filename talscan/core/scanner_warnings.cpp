@@ -1,6 +1,6 @@
 #include "talscan/core/scanner_warnings.h"
 
-const char* const kServiceCaption = "TALSCAN.ScannerSO";
+const char* const kServiceCaption = device_entry::kServiceProgID;
 
 void ReportScannerNotSetUp(LabelFrame& frame, Notifier& notifier,
                            ScannerProgrammer& programmer) {

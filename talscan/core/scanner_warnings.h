@@ -2,11 +2,13 @@
 // driver expects. Both are always shown, whatever the DebugLevel.
 #pragma once
 
+#include "common/device_entry/entry_values.h"
 #include "talscan/core/label_frame.h"
 #include "talscan/core/notifier.h"
 #include "talscan/core/scanner_programmer.h"
 
-extern const char* const kServiceCaption;  // "TALSCAN.ScannerSO"
+// The service object's ProgID.
+extern const char* const kServiceCaption;
 
 // The scanner sends labels in a form the driver cannot place: drops the
 // frame, warns, and once the user has answered, programs the scanner.

@@ -45,8 +45,7 @@ class SerialPort {
   // At most `capacity` bytes under the port time-outs; `count` is 0 when
   // the time-out passed with nothing.
   virtual PlatformError Read(uint8_t* buffer, int capacity, int& count) = 0;
-  virtual PlatformError Write(const uint8_t* data, int count,
-                              int& written) = 0;
+  virtual PlatformError Write(const uint8_t* data, int count, int& written) = 0;
   virtual PlatformError Signal(LineSignal signal) = 0;
   // False once the device behind the open port has gone (a USB-to-serial
   // adapter pulled out): its state can no longer be asked for. Reads of

@@ -25,9 +25,9 @@ bool IsCodeLetter(uint8_t byte) {
 }  // namespace
 
 SerialReceiver::SerialReceiver(ScannerState& state, Opening& opening,
-                               PortLink& link, Clock& clock,
-                               Notifier& notifier, EventPath& events,
-                               EventSink& sink, ScannerProgrammer& programmer)
+                               PortLink& link, Clock& clock, Notifier& notifier,
+                               EventPath& events, EventSink& sink,
+                               ScannerProgrammer& programmer)
     : state_(state),
       opening_(opening),
       link_(link),

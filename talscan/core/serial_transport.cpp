@@ -2,7 +2,6 @@
 
 #include <functional>
 
-
 LineSettings ScannerLineSettings(long scannerType) {
   LineSettings settings;
   settings.BaudRate = scannerType == kTypePortableM40 ? 2400 : 9600;

@@ -71,9 +71,8 @@ class UsbTransport::Client : public hid::ReceiveClient {
   UsbTransport& transport_;
 };
 
-UsbTransport::UsbTransport(Opening& opening, hid::Bus& bus,
-                           Notifier& notifier, EventPath& events,
-                           EventSink& sink)
+UsbTransport::UsbTransport(Opening& opening, hid::Bus& bus, Notifier& notifier,
+                           EventPath& events, EventSink& sink)
     : opening_(opening),
       bus_(bus),
       notifier_(notifier),

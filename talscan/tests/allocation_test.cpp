@@ -109,7 +109,8 @@ class PreparedPort : public SerialPort {
       opening_.ReceiveActive = false;  // the stream is spent
       return {};
     }
-    while (count < capacity && next_ < bytes_.size()) buffer[count++] = bytes_[next_++];
+    while (count < capacity && next_ < bytes_.size())
+      buffer[count++] = bytes_[next_++];
     return {};
   }
   PlatformError Write(const uint8_t*, int count, int& written) override {
@@ -125,7 +126,8 @@ class PreparedPort : public SerialPort {
   Opening& opening_;
 };
 
-std::vector<uint8_t> Packet(uint8_t sequence, const std::vector<uint8_t>& body) {
+std::vector<uint8_t> Packet(uint8_t sequence,
+                            const std::vector<uint8_t>& body) {
   std::vector<uint8_t> packet{0x82, sequence};
   packet.insert(packet.end(), body.begin(), body.end());
   packet.push_back(0x83);

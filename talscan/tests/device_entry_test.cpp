@@ -1,8 +1,9 @@
 // Reading a device entry: value sizes, type and compatibility codes, the
 // portable values, and the failures with their messages.
+#include "talscan/core/device_entry.h"
+
 #include <gtest/gtest.h>
 
-#include "talscan/core/device_entry.h"
 #include "testing/fakes/memory_registry.h"
 
 namespace {

@@ -1,10 +1,11 @@
 // The label hand-off: delivered at once or queued, and the queue drained
 // one label per enabling, under every combination of the event flags.
+#include "talscan/core/event_path.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "talscan/core/event_path.h"
 #include "testing/fakes/recording_event_sink.h"
 
 namespace {
@@ -116,7 +117,8 @@ TEST_F(EventPathTest, QueueHoldsThreeHundredLabelsAndDropsTheRest) {
 TEST_F(EventPathTest, QueueWrapsAroundWithoutLosingOrder) {
   for (int round = 0; round < 3; ++round) {
     state.DataEventEnabled = 0;  // the last drain left it enabled
-    for (int i = 0; i < 200; ++i) Arrive("M" + std::to_string(round * 1000 + i));
+    for (int i = 0; i < 200; ++i)
+      Arrive("M" + std::to_string(round * 1000 + i));
     for (int i = 0; i < 200; ++i) {
       path.SetDataEventEnabled(1);
       ASSERT_EQ(path.ScanDataLabel(), std::to_string(round * 1000 + i));

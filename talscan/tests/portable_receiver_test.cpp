@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/opos/opos.h"
 #include "talscan/core/event_path.h"
 #include "talscan/core/portable/protocol.h"
-#include "common/opos/opos.h"
 #include "talscan/core/scanner_programmer.h"
 #include "talscan/core/serial_receiver.h"
 #include "talscan/tests/service_fixture.h"
@@ -199,22 +199,24 @@ class PortableReceiverTest : public ::testing::Test {
 
 // --- Requests the driver writes after the scanner's ready packet ---------
 
-TEST_F(PortableReceiverTest, ConfigurationGoesAsCommandCAndSixteenBytesInNibbles) {
-  opening.Entry.PortableConfiguration = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE,
-                                       0xF0, 0x00, 0x3F, 0x04, 0x00, 0x82, 0x83,
-                                       0x43, 0x4F, 0x11, 0x22, 0x00, 0x44};
+TEST_F(PortableReceiverTest,
+       ConfigurationGoesAsCommandCAndSixteenBytesInNibbles) {
+  opening.Entry.PortableConfiguration = {
+      0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x00, 0x3F,
+      0x04, 0x00, 0x82, 0x83, 0x43, 0x4F, 0x11, 0x22, 0x00, 0x44};
   opening.PortableState = 10;
   Feed(kReady);
   Run();
-  const Bytes body{'C', 1, 2, 3, 4,   5, 6,   7,   8, 9,   0xA, 0xB,
-                   0xC, 0xD, 0xE, 0xF, 0, 0,   0,   3, 0xF, 0,   4,   0,
-                   0,   8,   2,   8,   3, 4,   3,   4, 0xF};
+  const Bytes body{'C', 1,   2,   3,   4,   5, 6, 7, 8, 9,   0xA,
+                   0xB, 0xC, 0xD, 0xE, 0xF, 0, 0, 0, 3, 0xF, 0,
+                   4,   0,   0,   8,   2,   8, 3, 4, 3, 4,   0xF};
   EXPECT_EQ(Written(), Packet(0, body)) << "bytes 16 to 19 are not sent";
   EXPECT_EQ(stateAtStop, 11);
   EXPECT_TRUE(Trace().empty());
 }
 
-TEST_F(PortableReceiverTest, ClockGoesAsTwelveDigitsAndConfigurationBytes16To18) {
+TEST_F(PortableReceiverTest,
+       ClockGoesAsTwelveDigitsAndConfigurationBytes16To18) {
   opening.Entry.PortableConfiguration[16] = 0x01;
   opening.Entry.PortableConfiguration[17] = 0xA2;
   opening.Entry.PortableConfiguration[18] = 0x00;
@@ -224,7 +226,7 @@ TEST_F(PortableReceiverTest, ClockGoesAsTwelveDigitsAndConfigurationBytes16To18)
   Feed(kReady);
   Run();
   // 061608090507: month, day, year, hour, minute, second.
-  const Bytes body{'T', 3, 0, 3, 6, 3, 1, 3, 6, 3, 0, 3, 8, 3, 0, 3,
+  const Bytes body{'T', 3, 0, 3, 6, 3, 1, 3, 6, 3, 0, 3,   8, 3, 0, 3,
                    9,   3, 0, 3, 5, 3, 0, 3, 7, 0, 1, 0xA, 2, 0, 0};
   EXPECT_EQ(Written(), Packet(0, body));
   EXPECT_EQ(stateAtStop, 21);
@@ -303,7 +305,8 @@ TEST_F(PortableReceiverTest, ReadyPacketWhileNothingIsPendingIsIgnored) {
 
 // --- Download ------------------------------------------------------------
 
-TEST_F(PortableReceiverTest, DownloadAnswersEveryPacketDeliversRecordsAndEnds800) {
+TEST_F(PortableReceiverTest,
+       DownloadAnswersEveryPacketDeliversRecordsAndEnds800) {
   long stateAt800 = -1;
   size_t writtenAt800 = 0;
   onEvent = [&](const FiredEvent& event) {
@@ -324,8 +327,8 @@ TEST_F(PortableReceiverTest, DownloadAnswersEveryPacketDeliversRecordsAndEnds800
                            {0x82, 0x02, 0x06, 0x83, 0x05},
                            {0x82, 0x03, 0x06, 0x83, 0x04},
                            {0x82, 0x04, 0x06, 0x83, 0x03}};
-  EXPECT_EQ(Written(), kDownloadRequest + answers[0] + answers[1] +
-                           answers[2] + answers[3]);
+  EXPECT_EQ(Written(), kDownloadRequest + answers[0] + answers[1] + answers[2] +
+                           answers[3]);
   EXPECT_EQ(Trace(), (std::vector<std::string>{"io 500 1 DEVICE01",
                                                "io 501 1 ABC", "io 502 2 ",
                                                "data", "data", "status 800"}));
@@ -404,7 +407,8 @@ TEST_F(PortableReceiverTest, EndAnswerThatCannotBeWrittenGives700) {
   port.OnWrite([this](uint8_t) {
     const Bytes written = Written();
     const Bytes ack2{0x82, 0x02, 0x06, 0x83, 0x05};
-    if (written.size() >= 5 && Bytes(written.end() - 5, written.end()) == ack2) {
+    if (written.size() >= 5 &&
+        Bytes(written.end() - 5, written.end()) == ack2) {
       port.FailWrites(true);
     }
   });
@@ -473,7 +477,8 @@ TEST_F(PortableReceiverTest, EachDownloadRequestRestartsTheSequenceAt1) {
 TEST_F(PortableReceiverTest, RecordWithTheWrongSequenceEndsTheDownloadWith700) {
   long stateAt700 = -1;
   onEvent = [&](const FiredEvent& event) {
-    if (event.kind == FiredEvent::kStatusUpdate) stateAt700 = opening.PortableState;
+    if (event.kind == FiredEvent::kStatusUpdate)
+      stateAt700 = opening.PortableState;
   };
   opening.PortableState = 1;
   Feed(kReady);
@@ -486,12 +491,12 @@ TEST_F(PortableReceiverTest, RecordWithTheWrongSequenceEndsTheDownloadWith700) {
   Run();
   EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905"}))
       << "records delivered before the error stay delivered";
-  EXPECT_EQ(Trace(), (std::vector<std::string>{"io 500 1 ", "io 501 1 ",
-                                               "io 502 3 ", "data",
-                                               "status 700"}));
+  EXPECT_EQ(Trace(),
+            (std::vector<std::string>{"io 500 1 ", "io 501 1 ", "io 502 3 ",
+                                      "data", "status 700"}));
   EXPECT_EQ(stateAt700, 0);
-  EXPECT_EQ(Written(), kDownloadRequest + Packet(1, Bytes{kAck}) +
-                           Packet(2, Bytes{kAck}));
+  EXPECT_EQ(Written(),
+            kDownloadRequest + Packet(1, Bytes{kAck}) + Packet(2, Bytes{kAck}));
 }
 
 TEST_F(PortableReceiverTest, HeaderWithTheWrongSequenceEndsTheDownloadWith700) {
@@ -530,7 +535,8 @@ TEST_F(PortableReceiverTest, UnsolicitedRecordDuringADownloadEndsItWith700) {
 
 // --- Damaged packets -----------------------------------------------------
 
-TEST_F(PortableReceiverTest, DamagedPacketWithTheExpectedSequenceIsDroppedSilently) {
+TEST_F(PortableReceiverTest,
+       DamagedPacketWithTheExpectedSequenceIsDroppedSilently) {
   opening.PortableState = 1;
   Feed(kReady);
   Feed(Header(1, "", "", 2));
@@ -547,10 +553,12 @@ TEST_F(PortableReceiverTest, DamagedPacketWithTheExpectedSequenceIsDroppedSilent
       << "the damaged packet is not acknowledged";
 }
 
-TEST_F(PortableReceiverTest, DamagedPacketWithAnotherSequenceEndsTheOperationWith700) {
+TEST_F(PortableReceiverTest,
+       DamagedPacketWithAnotherSequenceEndsTheOperationWith700) {
   long stateAt700 = -1;
   onEvent = [&](const FiredEvent& event) {
-    if (event.kind == FiredEvent::kStatusUpdate) stateAt700 = opening.PortableState;
+    if (event.kind == FiredEvent::kStatusUpdate)
+      stateAt700 = opening.PortableState;
   };
   opening.PortableState = 1;
   Feed(kReady);
@@ -575,7 +583,8 @@ TEST_F(PortableReceiverTest, DamagedPacketWhileNothingIsPendingIsIgnored) {
 
 // The expected sequence belongs to the download: after one has ended, a
 // damaged packet cannot fail another operation as a download would fail.
-TEST_F(PortableReceiverTest, DamagedPacketAfterADownloadLeavesLaterRequestsAlone) {
+TEST_F(PortableReceiverTest,
+       DamagedPacketAfterADownloadLeavesLaterRequestsAlone) {
   const struct {
     long requested;
     const char* outcome;
@@ -763,9 +772,10 @@ TEST_F(PortableReceiverTest, StatusReplyGivesEvent504WithItsText) {
   ASSERT_EQ(reply.size(), 76u);
   Feed(reply);
   Run();
-  EXPECT_EQ(Trace(),
-            (std::vector<std::string>{
-                "io 504 1 000102030405060708090a0b0c0d0efa,USER0001,ABC,V1.2"}));
+  EXPECT_EQ(
+      Trace(),
+      (std::vector<std::string>{
+          "io 504 1 000102030405060708090a0b0c0d0efa,USER0001,ABC,V1.2"}));
   EXPECT_EQ(stateAt504, 0);
 }
 
@@ -832,7 +842,8 @@ TEST_F(PortableReceiverTest, MalformedGReplyGives705) {
 
 // --- Unsolicited records -------------------------------------------------
 
-TEST_F(PortableReceiverTest, UnsolicitedRecordsAreDeliveredOnlyWhileNothingIsPending) {
+TEST_F(PortableReceiverTest,
+       UnsolicitedRecordsAreDeliveredOnlyWhileNothingIsPending) {
   Feed(Packet('W', B("A012345678905")));
   Feed(Packet('w', B("E01234565")));
   Run();
@@ -866,7 +877,8 @@ TEST_F(PortableReceiverTest, EarlyAnswerIsWrittenWhenTheThirdByteArrives) {
   port.OnWrite(nullptr);
 }
 
-TEST_F(PortableReceiverTest, NoEarlyAnswerWithoutBothTopBitsOrWhileAnOperationIsPending) {
+TEST_F(PortableReceiverTest,
+       NoEarlyAnswerWithoutBothTopBitsOrWhileAnOperationIsPending) {
   for (uint8_t byte8 : {uint8_t{0x80}, uint8_t{0x40}, uint8_t{0xBF}}) {
     StartOver();
     opening.Entry.PortableConfiguration[8] = byte8;
@@ -997,7 +1009,8 @@ TEST_F(PortableReceiverTest, CheckByteBeyond128BytesAbandonsThePacket) {
 
 // --- A new request or a stop in the middle of an operation ---------------
 
-TEST_F(PortableReceiverTest, RequestMadeDuringTheHeaderEventsReplacesTheDownload) {
+TEST_F(PortableReceiverTest,
+       RequestMadeDuringTheHeaderEventsReplacesTheDownload) {
   opening.PortableState = 1;
   // The application asks for the status while the header is reported.
   sink.onDirectIO = [this](long number, long&) {
@@ -1027,8 +1040,10 @@ TEST_F(PortableReceiverTest, StoppingInTheMiddleOfADownloadKeepsWhatCame) {
     }
   };
   Run();
-  EXPECT_EQ(labels, (std::vector<std::string>{"A111111111111", "A222222222222"}));
-  EXPECT_EQ(opening.PortableState, 0) << "the loop ends the operation as it stops";
+  EXPECT_EQ(labels,
+            (std::vector<std::string>{"A111111111111", "A222222222222"}));
+  EXPECT_EQ(opening.PortableState, 0)
+      << "the loop ends the operation as it stops";
   EXPECT_EQ(port.PendingInput(), 17u) << "the third record stays unread";
   const std::vector<std::string> trace = Trace();
   EXPECT_EQ(std::count(trace.begin(), trace.end(), "status 800"), 0);
@@ -1165,7 +1180,8 @@ class PortableWakeTest : public ServiceTest {
     wake.signals.assign(signals.begin() + static_cast<long>(before),
                         signals.end());
     std::lock_guard<std::mutex> lock(log_->mutex);
-    for (auto [ms, count] : log_->pauses) wake.pauses.emplace_back(ms, count - before);
+    for (auto [ms, count] : log_->pauses)
+      wake.pauses.emplace_back(ms, count - before);
     for (size_t count : log_->writes) wake.writes.push_back(count - before);
     wake.written = serial.WrittenText();
     return wake;
@@ -1183,9 +1199,9 @@ TEST_F(PortableWakeTest, M20WithByte18IsWokenBeforeEveryOperation) {
   OpenWith("Portable Scanner M-20", 1);
   for (long command : {200, 201, 202, 203, 204, 205}) {
     const Wake wake = Command(command);
-    EXPECT_EQ(wake.signals,
-              (std::vector<LineSignal>{LineSignal::kSetRts, LineSignal::kClearDtr,
-                                       LineSignal::kSetDtr, LineSignal::kClearDtr}))
+    EXPECT_EQ(wake.signals, (std::vector<LineSignal>{
+                                LineSignal::kSetRts, LineSignal::kClearDtr,
+                                LineSignal::kSetDtr, LineSignal::kClearDtr}))
         << command;
     EXPECT_EQ(wake.pauses, (std::vector<std::pair<uint32_t, size_t>>{
                                {100, 1}, {300, 2}, {300, 3}}))

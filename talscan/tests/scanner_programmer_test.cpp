@@ -1,11 +1,12 @@
 // Programming sequences byte for byte with their pauses on the virtual
 // clock, the reply rules, and draining the port.
+#include "talscan/core/scanner_programmer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "talscan/core/port_link.h"
-#include "talscan/core/scanner_programmer.h"
 #include "testing/fakes/scripted_serial_port.h"
 #include "testing/fakes/virtual_clock.h"
 
@@ -14,7 +15,9 @@ namespace {
 class ProgrammerTest : public ::testing::Test {
  protected:
   ProgrammerTest()
-      : port(clock), link(port, clock, opening), programmer(link, clock, opening) {
+      : port(clock),
+        link(port, clock, opening),
+        programmer(link, clock, opening) {
     port.Open("COM1");
     opening.ReceiveActive = true;  // an open device
   }
@@ -72,9 +75,9 @@ TEST_F(ProgrammerTest, OkRuleCountsTheReplyBytes) {
     std::string reply;
     bool accepted;
   } cases[] = {
-      {"OK\r\n", true},   {"xOKyz", true},     {"OK..", true},
-      {"OK\r", false},    {"OK\r\n\r\n", false}, {"", false},
-      {"ok\r\n", false},  {"xyOKz", false},
+      {"OK\r\n", true},  {"xOKyz", true},       {"OK..", true},
+      {"OK\r", false},   {"OK\r\n\r\n", false}, {"", false},
+      {"ok\r\n", false}, {"xyOKz", false},
   };
   for (const auto& c : cases) {
     fakes::VirtualClock caseClock;

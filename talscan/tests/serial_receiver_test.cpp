@@ -1,6 +1,8 @@
 // The serial receive loop of the fixed scanner types on a scripted port:
 // how bytes become frames, what silence does, and when the scanner is
 // found not set up.
+#include "talscan/core/serial_receiver.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,7 +10,6 @@
 
 #include "talscan/core/event_path.h"
 #include "talscan/core/scanner_programmer.h"
-#include "talscan/core/serial_receiver.h"
 #include "testing/fakes/recording_event_sink.h"
 #include "testing/fakes/recording_notifier.h"
 #include "testing/fakes/scripted_serial_port.h"
@@ -48,8 +49,7 @@ class SerialReceiverTest : public ::testing::Test {
   // Runs the loop until the script is spent and the port has been silent
   // for `idleReads` reads. Each of `later` is fed when the receive loop
   // (not a programming run) finds the port silent, one at a time.
-  void RunUntilSilent(int idleReads = 30,
-                      std::vector<std::string> later = {}) {
+  void RunUntilSilent(int idleReads = 30, std::vector<std::string> later = {}) {
     auto pending = std::make_shared<std::vector<std::string>>(std::move(later));
     port.OnIdleRead([this, idleReads, pending](int reads) {
       if (opening.ProgrammingActive) return;

@@ -191,7 +191,8 @@ TEST_F(ThreadedServiceTest, EndingTheOpeningWithoutCloseFreesThePort) {
 // The enable byte comes from the application's thread while a programming
 // run writes its commands byte by byte: it must go out between two
 // commands, never inside one.
-TEST_F(ThreadedServiceTest, EnableByteDuringAProgrammingRunGoesBetweenCommands) {
+TEST_F(ThreadedServiceTest,
+       EnableByteDuringAProgrammingRunGoesBetweenCommands) {
   OpenEnabled();
   serial.ClearWritten();
   std::thread enabler;

@@ -3,7 +3,6 @@
 // messages and status of a failing or vanishing device.
 #include <gtest/gtest.h>
 
-
 #include "talscan/tests/service_fixture.h"
 #include "testing/fakes/hid_reports.h"
 #include "testing/fakes/wait_until.h"

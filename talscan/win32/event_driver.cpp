@@ -14,8 +14,7 @@ EventDriver::Attachment EventDriver::Attach(IDispatch* control,
   attachment.owner = owner;
   for (int i = 0; i < kCallbackCount && control != nullptr; ++i) {
     LPOLESTR name = const_cast<LPOLESTR>(kNames[i]);
-    if (FAILED(control->GetIDsOfNames(IID_NULL, &name, 1,
-                                      GetUserDefaultLCID(),
+    if (FAILED(control->GetIDsOfNames(IID_NULL, &name, 1, GetUserDefaultLCID(),
                                       &attachment.ids[i]))) {
       attachment.ids[i] = DISPID_UNKNOWN;
     }

@@ -9,8 +9,8 @@
 // callback in progress.
 #pragma once
 
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <mutex>
 
@@ -40,13 +40,18 @@ class EventDriver : public EventSink {
   void Detach(const void* owner);
 
   void FireSOData(long status) override;
-  void FireSODirectIO(long eventNumber, long& data,
-                      std::string& text) override;
+  void FireSODirectIO(long eventNumber, long& data, std::string& text) override;
   void FireSOStatusUpdate(long data) override;
 
  private:
-  enum Callback { kData, kDirectIO, kError, kOutputComplete, kStatusUpdate,
-                  kCallbackCount };
+  enum Callback {
+    kData,
+    kDirectIO,
+    kError,
+    kOutputComplete,
+    kStatusUpdate,
+    kCallbackCount
+  };
   // The control object, with a reference for the length of one call, and
   // the identifier of the callback; nullptr when it is not to be called.
   IDispatch* Target(Callback callback, DISPID& id);

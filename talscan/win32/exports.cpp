@@ -3,8 +3,9 @@
 
 #include <string>
 
-#include "common/registry/win32/win32_registry.h"
 #include "common/com/class_factory.h"
+#include "common/device_entry/entry_values.h"
+#include "common/registry/win32/win32_registry.h"
 #include "talscan/win32/module.h"
 #include "talscan/win32/scanner_so.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 com::ClassFactory<ScannerSO> factory(module::Lock);
 
-constexpr char kProgID[] = "TALSCAN.ScannerSO";
+constexpr const char* kProgID = device_entry::kServiceProgID;
 constexpr char kClsid[] = "{3C11BE62-5309-11D6-8E44-0050DAC580E1}";
 
 void SetDefault(reg::Registry& registry, const std::string& path,

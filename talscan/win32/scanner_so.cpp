@@ -5,9 +5,14 @@
 #include "talscan/win32/event_driver.h"
 #include "talscan/win32/module.h"
 
-const CLSID CLSID_ScannerSO = {0x3C11BE62, 0x5309, 0x11D6,
-                               {0x8E, 0x44, 0x00, 0x50, 0xDA, 0xC5, 0x80, 0xE1}};
-const IID DIID_ScannerSO = {0x3C11BE61, 0x5309, 0x11D6,
+const CLSID CLSID_ScannerSO = {
+    0x3C11BE62,
+    0x5309,
+    0x11D6,
+    {0x8E, 0x44, 0x00, 0x50, 0xDA, 0xC5, 0x80, 0xE1}};
+const IID DIID_ScannerSO = {0x3C11BE61,
+                            0x5309,
+                            0x11D6,
                             {0x8E, 0x44, 0x00, 0x50, 0xDA, 0xC5, 0x80, 0xE1}};
 
 namespace {
@@ -115,8 +120,8 @@ HRESULT ScannerSO::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   return DISP_E_BADINDEX;
 }
 
-HRESULT ScannerSO::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count,
-                                 LCID, DISPID* ids) {
+HRESULT ScannerSO::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                 DISPID* ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (names == nullptr || ids == nullptr) return E_POINTER;
   if (count == 0) return S_OK;

@@ -14,8 +14,7 @@ void Win32Clock::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 LocalTime Win32Clock::Local() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-          now.wSecond};
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 void Win32Notifier::ShowWarning(const std::string& caption,
@@ -112,16 +111,15 @@ PlatformError Win32ThreadLauncher::Start(
 Win32SerialPort::~Win32SerialPort() { Close(); }
 
 PlatformError Win32SerialPort::Open(const std::string& name) {
-  HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE handle =
+      CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Outcome(FALSE, "CreateFile");
   handle_ = handle;
   return {};
 }
 
-PlatformError Win32SerialPort::SetBufferSizes(uint32_t input,
-                                              uint32_t output) {
+PlatformError Win32SerialPort::SetBufferSizes(uint32_t input, uint32_t output) {
   return Outcome(SetupComm(handle_, input, output), "SetupComm");
 }
 
@@ -136,8 +134,8 @@ PlatformError Win32SerialPort::WriteLineSettings(const LineSettings& settings) {
   dcb_.ByteSize = settings.ByteSize;
   dcb_.Parity = NOPARITY;
   dcb_.StopBits = settings.TwoStopBits ? TWOSTOPBITS : ONESTOPBIT;
-  dcb_.fRtsControl = settings.RtsDisabled ? RTS_CONTROL_DISABLE
-                                          : RTS_CONTROL_ENABLE;
+  dcb_.fRtsControl =
+      settings.RtsDisabled ? RTS_CONTROL_DISABLE : RTS_CONTROL_ENABLE;
   dcb_.fAbortOnError = settings.AbortOnError ? 1 : 0;
   return Outcome(SetCommState(handle_, &dcb_), "SetCommState");
 }
@@ -155,9 +153,7 @@ PlatformError Win32SerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
   return Outcome(SetCommTimeouts(handle_, &timeouts_), "SetCommTimeouts");
 }
 
-bool Win32SerialPort::IsOpen() const {
-  return handle_ != INVALID_HANDLE_VALUE;
-}
+bool Win32SerialPort::IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
 PlatformError Win32SerialPort::Close() {
   HANDLE handle = handle_;
@@ -169,11 +165,10 @@ PlatformError Win32SerialPort::Close() {
   return {};
 }
 
-PlatformError Win32SerialPort::Read(uint8_t* buffer, int capacity,
-                                    int& count) {
+PlatformError Win32SerialPort::Read(uint8_t* buffer, int capacity, int& count) {
   DWORD read = 0;
-  const BOOL done = ReadFile(handle_, buffer, static_cast<DWORD>(capacity),
-                             &read, nullptr);
+  const BOOL done =
+      ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &read, nullptr);
   count = done ? static_cast<int>(read) : 0;
   return Outcome(done, "ReadFile");
 }

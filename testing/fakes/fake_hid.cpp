@@ -137,10 +137,12 @@ PlatformError FakeHidBus::Begin() {
 
 PlatformError FakeHidBus::Interface(uint32_t index, std::string& path) {
   if (static_cast<int>(index) == failingIndex) {
-    return PlatformError::Of(failingIndexError, "SetupDiGetDeviceInterfaceDetail");
+    return PlatformError::Of(failingIndexError,
+                             "SetupDiGetDeviceInterfaceDetail");
   }
   if (index >= interfaces_.size()) {
-    return PlatformError::Of(syserr::kNoMoreItems, "SetupDiEnumDeviceInterfaces");
+    return PlatformError::Of(syserr::kNoMoreItems,
+                             "SetupDiEnumDeviceInterfaces");
   }
   path = interfaces_[index]->path;
   return {};

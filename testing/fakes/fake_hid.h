@@ -81,8 +81,8 @@ class FakeHidBus : public hid::Bus {
   // The scanner's identity.
   std::shared_ptr<FakeHidInterface> AddScanner(const std::string& path);
 
-  uint32_t beginError = 0;                 // the set cannot be taken
-  int failingIndex = -1;                   // the detail of this index fails
+  uint32_t beginError = 0;  // the set cannot be taken
+  int failingIndex = -1;    // the detail of this index fails
   uint32_t failingIndexError = 0;
 
   PlatformError Begin() override;

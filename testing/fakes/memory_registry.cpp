@@ -87,8 +87,8 @@ PlatformError MemoryRegistry::Create(reg::Root root, const std::string& path,
 }
 
 void MemoryRegistry::SetString(reg::Root root, const std::string& path,
-                               const std::string& name,
-                               const std::string& text, bool withNul) {
+                               const std::string& name, const std::string& text,
+                               bool withNul) {
   std::vector<uint8_t> data(text.begin(), text.end());
   if (withNul) data.push_back(0);
   Ensure(root, path)[name] = StoredValue{reg::kString, data};
@@ -111,8 +111,7 @@ bool MemoryRegistry::HasKey(reg::Root root, const std::string& path) const {
   return keys_.count(FullPath(root, path)) != 0;
 }
 
-const StoredValue* MemoryRegistry::Find(reg::Root root,
-                                        const std::string& path,
+const StoredValue* MemoryRegistry::Find(reg::Root root, const std::string& path,
                                         const std::string& name) const {
   auto key = keys_.find(FullPath(root, path));
   if (key == keys_.end()) return nullptr;

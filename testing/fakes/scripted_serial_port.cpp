@@ -2,14 +2,13 @@
 
 #include <thread>
 
-
 namespace fakes {
 
 namespace {
 constexpr int kSilence = -1;
 // What a port whose device has gone answers reads and writes with.
 constexpr uint32_t kGenFailure = 31;
-}
+}  // namespace
 
 PlatformError ScriptedSerialPort::StepResult(Step step) const {
   static const char* const kSteps[] = {
@@ -35,7 +34,8 @@ PlatformError ScriptedSerialPort::Open(const std::string& name) {
   return {};
 }
 
-PlatformError ScriptedSerialPort::SetBufferSizes(uint32_t input, uint32_t output) {
+PlatformError ScriptedSerialPort::SetBufferSizes(uint32_t input,
+                                                 uint32_t output) {
   std::lock_guard<std::mutex> lock(mutex_);
   inputQueueSize_ = input;
   (void)output;
@@ -47,7 +47,8 @@ PlatformError ScriptedSerialPort::ReadLineSettings() {
   return StepResult(Step::kReadLineSettings);
 }
 
-PlatformError ScriptedSerialPort::WriteLineSettings(const LineSettings& settings) {
+PlatformError ScriptedSerialPort::WriteLineSettings(
+    const LineSettings& settings) {
   std::lock_guard<std::mutex> lock(mutex_);
   const PlatformError error = StepResult(Step::kWriteLineSettings);
   if (!error.Failed()) settings_ = settings;

@@ -46,7 +46,7 @@ class StdThreadLauncher::Thread : public RunningThread {
     thread_ = std::thread([body = std::move(body), done, ended]() mutable {
       body();
       body = nullptr;  // what the body held goes before the end is told
-      ++*ended;  // the last touch of the launcher
+      ++*ended;        // the last touch of the launcher
       std::lock_guard<std::mutex> lock(done->mutex);
       done->ended = true;
       done->changed.notify_all();
@@ -64,7 +64,8 @@ class StdThreadLauncher::Thread : public RunningThread {
   bool WaitForExit(uint32_t milliseconds) override {
     if (launcher_.expireWaits_) return false;
     std::unique_lock<std::mutex> lock(done_->mutex);
-    return done_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+    return done_->changed.wait_for(lock,
+                                   std::chrono::milliseconds(milliseconds),
                                    [this] { return done_->ended; });
   }
   bool IsRunning() const override {

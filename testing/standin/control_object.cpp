@@ -3,8 +3,8 @@
 #include <olectl.h>
 
 #include "common/com/automation.h"
+#include "common/opos/opos.h"
 #include "testing/standin/standin.h"
-
 
 extern HMODULE standinModule;
 void StandInObjectCreated();
@@ -14,16 +14,33 @@ namespace {
 
 // The service object's methods, in the order of their identifiers.
 enum ServiceMethod {
-  kCheckHealthSO, kClaimSO, kClearInputSO, kClearOutputSO, kCloseSO,
-  kCOFreezeEventsSO, kDirectIOSO, kOpenServiceSO, kReleaseSO,
-  kGetPropertyNumberSO, kSetPropertyNumberSO, kSetPropertyStringSO,
+  kCheckHealthSO,
+  kClaimSO,
+  kClearInputSO,
+  kClearOutputSO,
+  kCloseSO,
+  kCOFreezeEventsSO,
+  kDirectIOSO,
+  kOpenServiceSO,
+  kReleaseSO,
+  kGetPropertyNumberSO,
+  kSetPropertyNumberSO,
+  kSetPropertyStringSO,
   kGetPropertyStringSO,
 };
-const wchar_t* const kServiceNames[13] = {
-    L"CheckHealth", L"Claim", L"ClearInput", L"ClearOutput", L"Close",
-    L"COFreezeEvents", L"DirectIO", L"OpenService", L"Release",
-    L"GetPropertyNumber", L"SetPropertyNumber", L"SetPropertyString",
-    L"GetPropertyString"};
+const wchar_t* const kServiceNames[13] = {L"CheckHealth",
+                                          L"Claim",
+                                          L"ClearInput",
+                                          L"ClearOutput",
+                                          L"Close",
+                                          L"COFreezeEvents",
+                                          L"DirectIO",
+                                          L"OpenService",
+                                          L"Release",
+                                          L"GetPropertyNumber",
+                                          L"SetPropertyNumber",
+                                          L"SetPropertyString",
+                                          L"GetPropertyString"};
 
 enum MemberKind { kNumber, kBoolean, kText, kMethod, kCallback };
 
@@ -31,31 +48,44 @@ struct MemberInfo {
   const wchar_t* name;
   DISPID id;
   MemberKind kind;
-  long index;     // property index at the service object
+  long index;  // property index at the service object
   bool settable;
 };
 
 const MemberInfo kMembers[] = {
-    {L"DataEventEnabled", standin::kDataEventEnabled, kBoolean, 2, true},
-    {L"DeviceEnabled", standin::kDeviceEnabled, kBoolean, 3, true},
-    {L"FreezeEvents", standin::kFreezeEvents, kBoolean, 4, true},
-    {L"AutoDisable", standin::kAutoDisable, kBoolean, 10, true},
-    {L"BinaryConversion", standin::kBinaryConversion, kNumber, 11, true},
-    {L"Claimed", standin::kClaimed, kBoolean, 1, false},
-    {L"DataCount", standin::kDataCount, kNumber, 12, false},
-    {L"ResultCode", standin::kResultCode, kNumber, 6, false},
-    {L"State", standin::kState, kNumber, 9, false},
-    {L"ResultCodeExtended", standin::kResultCodeExtended, kNumber, 7, false},
-    {L"ServiceObjectVersion", standin::kServiceObjectVersion, kNumber, 8, false},
-    {L"DeviceDescription", standin::kDeviceDescription, kText, 1000002, false},
-    {L"DeviceName", standin::kDeviceName, kText, 1000003, false},
+    {L"DataEventEnabled", standin::kDataEventEnabled, kBoolean,
+     opos::pidx::DataEventEnabled, true},
+    {L"DeviceEnabled", standin::kDeviceEnabled, kBoolean,
+     opos::pidx::DeviceEnabled, true},
+    {L"FreezeEvents", standin::kFreezeEvents, kBoolean,
+     opos::pidx::FreezeEvents, true},
+    {L"AutoDisable", standin::kAutoDisable, kBoolean, opos::pidx::AutoDisable,
+     true},
+    {L"BinaryConversion", standin::kBinaryConversion, kNumber,
+     opos::pidx::BinaryConversion, true},
+    {L"Claimed", standin::kClaimed, kBoolean, opos::pidx::Claimed, false},
+    {L"DataCount", standin::kDataCount, kNumber, opos::pidx::DataCount, false},
+    {L"ResultCode", standin::kResultCode, kNumber, opos::pidx::ResultCode,
+     false},
+    {L"State", standin::kState, kNumber, opos::pidx::State, false},
+    {L"ResultCodeExtended", standin::kResultCodeExtended, kNumber,
+     opos::pidx::ResultCodeExtended, false},
+    {L"ServiceObjectVersion", standin::kServiceObjectVersion, kNumber,
+     opos::pidx::ServiceObjectVersion, false},
+    {L"DeviceDescription", standin::kDeviceDescription, kText,
+     opos::pidx::DeviceDescription, false},
+    {L"DeviceName", standin::kDeviceName, kText, opos::pidx::DeviceName, false},
     {L"ServiceObjectDescription", standin::kServiceObjectDescription, kText,
-     1000004, false},
-    {L"CheckHealthText", standin::kCheckHealthText, kText, 1000001, false},
-    {L"DecodeData", standin::kDecodeData, kBoolean, 10001, true},
-    {L"ScanData", standin::kScanData, kText, 1010001, false},
-    {L"ScanDataLabel", standin::kScanDataLabel, kText, 1010002, false},
-    {L"ScanDataType", standin::kScanDataType, kNumber, 10002, false},
+     opos::pidx::ServiceObjectDescription, false},
+    {L"CheckHealthText", standin::kCheckHealthText, kText,
+     opos::pidx::CheckHealthText, false},
+    {L"DecodeData", standin::kDecodeData, kBoolean, opos::pidx::DecodeData,
+     true},
+    {L"ScanData", standin::kScanData, kText, opos::pidx::ScanData, false},
+    {L"ScanDataLabel", standin::kScanDataLabel, kText,
+     opos::pidx::ScanDataLabel, false},
+    {L"ScanDataType", standin::kScanDataType, kNumber, opos::pidx::ScanDataType,
+     false},
     {L"ClaimDevice", standin::kClaimDevice, kMethod, 0, false},
     {L"ReleaseDevice", standin::kReleaseDevice, kMethod, 0, false},
     {L"CheckHealth", standin::kCheckHealth, kMethod, 0, false},
@@ -126,11 +156,12 @@ VARIANT TextVariant(BSTR text) {
 
 // The control's one connection point, for the event interface.
 class ScannerControl::Connection final : public IConnectionPointContainer,
-                                   public IConnectionPoint {
+                                         public IConnectionPoint {
  public:
   explicit Connection(ScannerControl& owner) : owner_(owner) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
+                                           void** object) override {
     if (IsEqualIID(riid, IID_IConnectionPoint)) {
       *object = static_cast<IConnectionPoint*>(this);
       AddRef();
@@ -142,13 +173,13 @@ class ScannerControl::Connection final : public IConnectionPointContainer,
   ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
 
   // IConnectionPointContainer
-  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(
-      IEnumConnectionPoints** points) override {
+  HRESULT STDMETHODCALLTYPE
+  EnumConnectionPoints(IEnumConnectionPoints** points) override {
     if (points) *points = nullptr;
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE FindConnectionPoint(
-      REFIID riid, IConnectionPoint** point) override {
+  HRESULT STDMETHODCALLTYPE
+  FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
     if (point == nullptr) return E_POINTER;
     *point = nullptr;
     if (!IsEqualIID(riid, DIID_OPOSScannerEvents) &&
@@ -166,8 +197,8 @@ class ScannerControl::Connection final : public IConnectionPointContainer,
     *iid = DIID_OPOSScannerEvents;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(
-      IConnectionPointContainer** container) override {
+  HRESULT STDMETHODCALLTYPE
+  GetConnectionPointContainer(IConnectionPointContainer** container) override {
     if (container == nullptr) return E_POINTER;
     *container = this;
     AddRef();
@@ -249,8 +280,8 @@ HRESULT ScannerControl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   return DISP_E_BADINDEX;
 }
 
-HRESULT ScannerControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count,
-                                      LCID, DISPID* ids) {
+HRESULT ScannerControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                      DISPID* ids) {
   if (names == nullptr || ids == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   for (UINT i = 0; i < count; ++i) {
@@ -264,8 +295,8 @@ HRESULT ScannerControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count,
 }
 
 HRESULT ScannerControl::Invoke(DISPID id, REFIID, LCID, WORD flags,
-                               DISPPARAMS* params, VARIANT* result,
-                               EXCEPINFO*, UINT* argError) {
+                               DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                               UINT* argError) {
   const MemberInfo* member = FindMember(id);
   if (member == nullptr) return DISP_E_MEMBERNOTFOUND;
   if (member->kind == kCallback) return Callback(id, params);
@@ -296,32 +327,32 @@ long ScannerControl::Open(const std::string& deviceName) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE,
                     &key) != ERROR_SUCCESS) {
-    return standin::kNoExist;
+    return opos::kNoExist;
   }
   char progID[256] = {};
   DWORD size = sizeof progID - 1;
   const LONG status = RegQueryValueExA(key, "", nullptr, nullptr,
                                        reinterpret_cast<BYTE*>(progID), &size);
   RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return standin::kNoExist;
+  if (status != ERROR_SUCCESS) return opos::kNoExist;
 
   CLSID clsid;
   const std::wstring wideProgID(progID, progID + strlen(progID));
   if (FAILED(CLSIDFromProgID(wideProgID.c_str(), &clsid))) {
-    return standin::kNoService;
+    return opos::kNoService;
   }
   IDispatch* service = nullptr;
   if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IDispatch,
                               reinterpret_cast<void**>(&service)))) {
-    return standin::kNoService;
+    return opos::kNoService;
   }
   for (int i = 0; i < 13; ++i) {
     LPOLESTR name = const_cast<LPOLESTR>(kServiceNames[i]);
-    if (FAILED(service->GetIDsOfNames(IID_NULL, &name, 1,
-                                      LOCALE_USER_DEFAULT, &serviceIds_[i]))) {
+    if (FAILED(service->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT,
+                                      &serviceIds_[i]))) {
       service->Release();
-      return standin::kNoService;
+      return opos::kNoService;
     }
   }
   service_ = service;
@@ -376,12 +407,13 @@ HRESULT ScannerControl::Member(DISPID id, WORD flags, DISPPARAMS* params,
         V_BSTR(result) = SysAllocString(L"");
         return S_OK;
       }
-      return CallService(kGetPropertyStringSO,
-                         {com::LongVariant(member.index)}, result);
+      return CallService(kGetPropertyStringSO, {com::LongVariant(member.index)},
+                         result);
     }
     long value = 0;
     if (service_ != nullptr) {
-      value = ServiceLong(kGetPropertyNumberSO, {com::LongVariant(member.index)});
+      value =
+          ServiceLong(kGetPropertyNumberSO, {com::LongVariant(member.index)});
     } else if (id == standin::kState) {
       value = 1;
     } else if (id == standin::kResultCode) {
@@ -412,12 +444,12 @@ HRESULT ScannerControl::Member(DISPID id, WORD flags, DISPPARAMS* params,
     case standin::kGetPropertyNumber:
       if ((hr = args.Expect(1)) != S_OK) return hr;
       if ((hr = args.Long(0, number)) != S_OK) break;
-      answer = ServiceLong(id == standin::kClaimDevice    ? kClaimSO
-                           : id == standin::kCheckHealth ? kCheckHealthSO
-                           : id == standin::kCOFreezeEvents
-                               ? kCOFreezeEventsSO
-                               : kGetPropertyNumberSO,
-                           {com::LongVariant(number)});
+      answer =
+          ServiceLong(id == standin::kClaimDevice      ? kClaimSO
+                      : id == standin::kCheckHealth    ? kCheckHealthSO
+                      : id == standin::kCOFreezeEvents ? kCOFreezeEventsSO
+                                                       : kGetPropertyNumberSO,
+                      {com::LongVariant(number)});
       break;
     case standin::kReleaseDevice:
     case standin::kClearInput:
@@ -533,10 +565,12 @@ HRESULT ScannerControl::Callback(DISPID id, DISPPARAMS* params) {
     // thread, as a control that keeps each event's data would.
     VARIANT data;
     VariantInit(&data);
-    CallService(kGetPropertyStringSO, {com::LongVariant(1010001)}, &data);
-    const long type =
-        ServiceLong(kGetPropertyNumberSO, {com::LongVariant(10002)});
-    line += " [" + com::ToAnsi(V_VT(&data) == VT_BSTR ? V_BSTR(&data) : nullptr) +
+    CallService(kGetPropertyStringSO, {com::LongVariant(opos::pidx::ScanData)},
+                &data);
+    const long type = ServiceLong(kGetPropertyNumberSO,
+                                  {com::LongVariant(opos::pidx::ScanDataType)});
+    line += " [" +
+            com::ToAnsi(V_VT(&data) == VT_BSTR ? V_BSTR(&data) : nullptr) +
             "] " + std::to_string(type);
     VariantClear(&data);
   }
@@ -548,7 +582,8 @@ HRESULT ScannerControl::Callback(DISPID id, DISPPARAMS* params) {
 void ScannerControl::Log(const std::string& line) {
   const bool onCreator = GetCurrentThreadId() == creatorThread_;
   std::lock_guard<std::mutex> lock(logMutex_);
-  callbackLog_ += line + (onCreator ? " (creator thread)\n" : " (other thread)\n");
+  callbackLog_ +=
+      line + (onCreator ? " (creator thread)\n" : " (other thread)\n");
 }
 
 void ScannerControl::Deliver(Event* event, bool waitForIt) {

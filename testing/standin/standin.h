@@ -6,10 +6,16 @@
 
 // {CCB90182-B81E-11D2-AB74-0040054C3719}
 inline const CLSID CLSID_OPOSScanner = {
-    0xCCB90182, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+    0xCCB90182,
+    0xB81E,
+    0x11D2,
+    {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
 // {5E1A7C20-2B4D-4C8E-9F61-3A7B2D0C4E19}: the events the control raises.
 inline const IID DIID_OPOSScannerEvents = {
-    0x5E1A7C20, 0x2B4D, 0x4C8E, {0x9F, 0x61, 0x3A, 0x7B, 0x2D, 0x0C, 0x4E, 0x19}};
+    0x5E1A7C20,
+    0x2B4D,
+    0x4C8E,
+    {0x9F, 0x61, 0x3A, 0x7B, 0x2D, 0x0C, 0x4E, 0x19}};
 
 // Dispatch identifiers of the control's members.
 namespace standin {
@@ -67,9 +73,5 @@ constexpr DISPID kDirectIOEvent = 2;
 constexpr DISPID kErrorEvent = 3;
 constexpr DISPID kOutputCompleteEvent = 4;
 constexpr DISPID kStatusUpdateEvent = 5;
-
-// Result codes of the control itself, before a service object answers.
-constexpr long kNoService = 104;  // OPOS_E_NOSERVICE
-constexpr long kNoExist = 109;    // OPOS_E_NOEXIST
 
 }  // namespace standin

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace hid {
 
@@ -72,7 +72,10 @@ bool UsesReportIds(const std::string& descriptor) {
 class HidrawDevice : public Device {
  public:
   HidrawDevice(int read, int write, std::string name, bool numbered)
-      : read_(read), write_(write), name_(std::move(name)), numbered_(numbered) {}
+      : read_(read),
+        write_(write),
+        name_(std::move(name)),
+        numbered_(numbered) {}
   ~HidrawDevice() override { Close(); }
 
   PlatformError StartRead(uint8_t* buffer, int size, int& count) override {
@@ -196,9 +199,8 @@ PlatformError HidrawBus::Attributes(Device& device, uint16_t& vendor,
                static_cast<HidrawDevice&>(device).Name() + "/device/uevent");
   const size_t at = uevent.find("HID_ID=");
   unsigned bus = 0, vendorId = 0, productId = 0;
-  if (at == std::string::npos ||
-      sscanf(uevent.c_str() + at, "HID_ID=%x:%x:%x", &bus, &vendorId,
-             &productId) != 3) {
+  if (at == std::string::npos || sscanf(uevent.c_str() + at, "HID_ID=%x:%x:%x",
+                                        &bus, &vendorId, &productId) != 3) {
     return PlatformError::Of(ENOENT, "uevent");
   }
   vendor = static_cast<uint16_t>(vendorId);

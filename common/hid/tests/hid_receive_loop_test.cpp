@@ -1,11 +1,12 @@
 // The USB receive loop on a scripted device: reports to labels, the read
 // errors and what each one does, and how the loop ends.
+#include "common/hid/hid_receive_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "common/hid/hid_receive_loop.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/hid_reports.h"
 
@@ -58,8 +59,9 @@ TEST_F(HidLoopTest, ReportsBecomeLabelsInOrder) {
   Run();
   EXPECT_EQ(client.labels,
             (std::vector<std::string>{"A012345678905", "A111111111111", ""}));
-  EXPECT_EQ(client.problems,
-            (std::vector<std::pair<Problem, uint32_t>>{{Problem::kCancelling, 0}}));
+  EXPECT_EQ(
+      client.problems,
+      (std::vector<std::pair<Problem, uint32_t>>{{Problem::kCancelling, 0}}));
   EXPECT_EQ(scanner->Cancels(), 1);
   EXPECT_TRUE(scanner->Closed()) << "the loop closes the handles when it ends";
 }
@@ -77,8 +79,9 @@ TEST_F(HidLoopTest, ImmediateReadErrorEndsTheLoop) {
   scanner->AddReadError(31, /*atOnce=*/true);
   scanner->AddReport(UpcReport("012345678905"));
   Run();
-  EXPECT_EQ(client.problems,
-            (std::vector<std::pair<Problem, uint32_t>>{{Problem::kReadError, 31}}));
+  EXPECT_EQ(
+      client.problems,
+      (std::vector<std::pair<Problem, uint32_t>>{{Problem::kReadError, 31}}));
   EXPECT_TRUE(client.labels.empty());
   EXPECT_TRUE(scanner->Closed());
 }
@@ -104,8 +107,9 @@ TEST_F(HidLoopTest, ClosedDeviceReportsNothing) {
   scanner->AddReport(std::vector<uint8_t>(40, 0), /*atOnce=*/true);
   scanner->AddReadError(31, /*atOnce=*/true);
   Run();
-  EXPECT_EQ(client.problems,
-            (std::vector<std::pair<Problem, uint32_t>>{{Problem::kCancelling, 0}}))
+  EXPECT_EQ(
+      client.problems,
+      (std::vector<std::pair<Problem, uint32_t>>{{Problem::kCancelling, 0}}))
       << "only the cancelled read";
 }
 

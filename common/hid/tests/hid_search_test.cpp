@@ -1,7 +1,8 @@
 // Searching the present HID interfaces for the scanner.
+#include "common/hid/hid_search.h"
+
 #include <gtest/gtest.h>
 
-#include "common/hid/hid_search.h"
 #include "testing/fakes/fake_hid.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "common/hid/win32/win32_hid.h"
 
 #include <windows.h>
+// SetupAPI and the HID class driver need windows.h first.
 #include <setupapi.h>
 extern "C" {
 #include <hidsdi.h>
@@ -27,8 +28,8 @@ PlatformError LastError(const char* step) {
 
 HANDLE OpenPath(const std::string& path, DWORD flags) {
   return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_EXISTING, flags, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
 }
 
 // A device that stops taking output reports must not hold the caller (the
@@ -60,7 +61,8 @@ class Win32Device : public Device {
     overlapped_.Offset = 0;
     overlapped_.OffsetHigh = 0;
     DWORD read = 0;
-    if (!ReadFile(read_, buffer, static_cast<DWORD>(size), &read, &overlapped_)) {
+    if (!ReadFile(read_, buffer, static_cast<DWORD>(size), &read,
+                  &overlapped_)) {
       return LastError("ReadFile");
     }
     count = static_cast<int>(read);
@@ -150,7 +152,8 @@ PlatformError Win32Bus::Interface(uint32_t index, std::string& path) {
   GUID hidClass = HidClass();
   SP_DEVICE_INTERFACE_DATA data = {};
   data.cbSize = sizeof data;
-  if (!SetupDiEnumDeviceInterfaces(devices_, nullptr, &hidClass, index, &data)) {
+  if (!SetupDiEnumDeviceInterfaces(devices_, nullptr, &hidClass, index,
+                                   &data)) {
     return LastError("SetupDiEnumDeviceInterfaces");
   }
   // The first call gives the size of the detail record, the second fills it.

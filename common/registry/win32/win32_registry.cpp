@@ -48,9 +48,9 @@ PlatformError Win32Registry::Open(Root root, const std::string& path,
                                   bool writable, std::unique_ptr<Key>& key) {
   HKEY opened = nullptr;
   const REGSAM access = writable ? KEY_READ | KEY_WRITE : KEY_QUERY_VALUE;
-  const PlatformError error = Outcome(
-      RegOpenKeyExA(RootKey(root), path.c_str(), 0, access, &opened),
-      "RegOpenKeyEx");
+  const PlatformError error =
+      Outcome(RegOpenKeyExA(RootKey(root), path.c_str(), 0, access, &opened),
+              "RegOpenKeyEx");
   if (!error.Failed()) key = std::make_unique<Win32Key>(opened);
   return error;
 }
@@ -58,11 +58,11 @@ PlatformError Win32Registry::Open(Root root, const std::string& path,
 PlatformError Win32Registry::Create(Root root, const std::string& path,
                                     std::unique_ptr<Key>& key) {
   HKEY created = nullptr;
-  const PlatformError error = Outcome(
-      RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                      &created, nullptr),
-      "RegCreateKeyEx");
+  const PlatformError error =
+      Outcome(RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                              nullptr, &created, nullptr),
+              "RegCreateKeyEx");
   if (!error.Failed()) key = std::make_unique<Win32Key>(created);
   return error;
 }

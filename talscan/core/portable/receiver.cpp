@@ -68,7 +68,8 @@ void PortableReceiver::TakeByte(uint8_t byte) {
       packetState_ = kWaitStart;
       if (!Append(byte)) return;
       uint8_t check = 0;
-      for (int i = 0; i < frame_.FrameLength; ++i) check ^= frame_.FrameBuffer[i];
+      for (int i = 0; i < frame_.FrameLength; ++i)
+        check ^= frame_.FrameBuffer[i];
       if (check == 0) {
         Dispatch();
         return;
@@ -117,7 +118,8 @@ void PortableReceiver::Dispatch() {
 
 // The scanner's ready packet: send the request of the pending operation.
 void PortableReceiver::StartOperation(long operation) {
-  const PortableConfigurationBytes& config = opening_.Entry.PortableConfiguration;
+  const PortableConfigurationBytes& config =
+      opening_.Entry.PortableConfiguration;
   switch (operation) {
     case kDownloadRequested: {
       const uint8_t body = 'L';
@@ -169,7 +171,8 @@ void PortableReceiver::TakeReply(long operation) {
       TakeDownloadPacket();
       break;
     case kAwaitingConfigurationAck:
-      Finish(operation, acknowledged ? kConfigurationDone : kConfigurationFailed);
+      Finish(operation,
+             acknowledged ? kConfigurationDone : kConfigurationFailed);
       break;
     case kAwaitingClockAck:
       Finish(operation, acknowledged ? kClockDone : kClockFailed);
@@ -265,7 +268,8 @@ void PortableReceiver::ConvertPortableRecord() {
   int position = 2;
   if (At(2) == 'T') {
     if (opening_.Entry.CompatibilityMode == kModeKorva) {
-      for (int i = 2; i < 2 + kTimeStampLength && i < end; ++i) append(packet[i]);
+      for (int i = 2; i < 2 + kTimeStampLength && i < end; ++i)
+        append(packet[i]);
     }
     position = 2 + kTimeStampLength;
   }

@@ -1,8 +1,8 @@
 // Portable (batch) scanners under Wine: the real TALSCAN.dll talking the
 // packet protocol with the simulator's portable scanner on a pty.
-#include "testing/wine/simulated_device_test.h"
-
 #include <cstdio>
+
+#include "testing/wine/simulated_device_test.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ class PortableScanner : public wine::SimulatedDeviceTest {
   std::vector<long> Statuses() {
     std::vector<long> numbers;
     for (const auto& event : events->Events()) {
-      if (event.id == standin::kStatusUpdateEvent) numbers.push_back(event.number);
+      if (event.id == standin::kStatusUpdateEvent)
+        numbers.push_back(event.number);
     }
     return numbers;
   }
@@ -58,13 +59,14 @@ class PortableScanner : public wine::SimulatedDeviceTest {
     }
     return found;
   }
-  std::string ScannerState() { return sim.Command("PSTATE " + std::string(kPort)); }
+  std::string ScannerState() {
+    return sim.Command("PSTATE " + std::string(kPort));
+  }
   static std::string Label(int i) {
     char text[16];
     snprintf(text, sizeof text, "A%012lld", 100000000000LL + i);
     return text;
   }
-
 };
 
 TEST_F(PortableScanner, DownloadDeliversEveryRecordAsADataEvent) {
@@ -103,7 +105,8 @@ TEST_F(PortableScanner, CloseLetsAnEventWaitingForTheCallersThreadThrough) {
   bool closing = false;
   std::vector<bool> handledWhileClosing;
   events->OnEvent([&](wine::ControlEvent& event) {
-    if (event.id == standin::kDirectIOEvent) handledWhileClosing.push_back(closing);
+    if (event.id == standin::kDirectIOEvent)
+      handledWhileClosing.push_back(closing);
   });
   control.CallString(L"TakeCallbackLog");
   ASSERT_EQ(DirectIO(200), 0);
@@ -171,7 +174,8 @@ TEST_F(PortableScanner, ConfigurationClockAndUserIDAreSentAndAcknowledged) {
   Ready();
   EXPECT_EQ(NextStatus(), 803);
   const std::string state = ScannerState();
-  EXPECT_NE(state.find("config=40064001400640" "06c03f040000"
+  EXPECT_NE(state.find("config=40064001400640"
+                       "06c03f040000"
                        "00434f"),
             std::string::npos)
       << state;

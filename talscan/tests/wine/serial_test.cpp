@@ -1,9 +1,9 @@
 // A fixed serial scanner under Wine: the real TALSCAN.dll opened through
 // the stand-in control object on a COM port whose other end the scanner
 // simulator plays.
-#include "testing/wine/simulated_device_test.h"
-
 #include <functional>
+
+#include "testing/wine/simulated_device_test.h"
 
 namespace {
 
@@ -67,8 +67,8 @@ TEST_F(SerialScanner, LabelsArriveInEachCompatibilityMode) {
       {"SYMBOL", "K1234", "D1234", "1234", 110},
       {"KVX", "FF12345670", "FF12345670", "12345670", 103},
       {"SYMBOL", "G1234", "G1234", "1234", 501},
-      {"METROLOGIC", "F400638133393125", "F400638133393125",
-       "400638133393125", 119},
+      {"METROLOGIC", "F400638133393125", "F400638133393125", "400638133393125",
+       119},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(OpenEntry("Model 73 Series", c.mode), 0) << c.mode;
@@ -167,8 +167,7 @@ TEST_F(SerialScanner, NotSetUpWarningComesBeforeTheProgrammingBytes) {
   ASSERT_TRUE(boxes.WaitForBoxes(1, 5000));
   EXPECT_EQ(boxes.Boxes()[0].caption, "TALSCAN.ScannerSO");
   EXPECT_EQ(boxes.Boxes()[0].text, kNotSetUp);
-  const std::string expected =
-      "\x01\r\nS0680\r\n\x04\x01\r\nF0101\r\n\x04";
+  const std::string expected = "\x01\r\nS0680\r\n\x04\x01\r\nF0101\r\n\x04";
   std::string written;
   wine::PumpUntil(
       [&] {
@@ -184,16 +183,16 @@ TEST_F(SerialScanner, NotSetUpWarningComesBeforeTheProgrammingBytes) {
 TEST_F(SerialScanner, DirectIOProgramsTheScannerAndReportsItsReplies) {
   ASSERT_EQ(OpenEntry("Handheld"), 0);
   sim.Answer(kPort, "\x04", "OK\r\n");
-  EXPECT_EQ(control.CallLong(L"DirectIO",
-                             {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
+  EXPECT_EQ(control.CallLong(L"DirectIO", {wine::Long(12345), wine::Long(0),
+                                           wine::Bstr("")}),
             0);
   EXPECT_EQ(sim.Written(kPort, 0, 0),
             "\x01\r\nS0680\r\n\x04\x01\r\nF0101\r\n\x04");
 
   sim.ClearAnswers(kPort);
   sim.Answer(kPort, "\x04", "NO\r\n");
-  EXPECT_EQ(control.CallLong(L"DirectIO",
-                             {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
+  EXPECT_EQ(control.CallLong(L"DirectIO", {wine::Long(12345), wine::Long(0),
+                                           wine::Bstr("")}),
             111);
   EXPECT_EQ(sim.Written(kPort, 0, 0), "\x01\r\nS0680\r\n\x04")
       << "a refused first command ends the run";
@@ -202,8 +201,8 @@ TEST_F(SerialScanner, DirectIOProgramsTheScannerAndReportsItsReplies) {
   ASSERT_EQ(OpenEntry("Model 73 Series"), 0);
   sim.Answer(kPort, "----", "\x06");
   sim.Answer(kPort, "IS01", "\x06");
-  EXPECT_EQ(control.CallLong(L"DirectIO",
-                             {wine::Long(12345), wine::Long(0), wine::Bstr("")}),
+  EXPECT_EQ(control.CallLong(L"DirectIO", {wine::Long(12345), wine::Long(0),
+                                           wine::Bstr("")}),
             0);
   EXPECT_EQ(sim.Written(kPort, 0, 0), "\xAA----\xAAIS01");
 }
@@ -270,7 +269,8 @@ TEST_F(SerialScanner, CloseEndsTheReceiveThreadWithinItsBound) {
 std::vector<long> Statuses(const wine::ControlEvents& events) {
   std::vector<long> statuses;
   for (const auto& event : events.Events()) {
-    if (event.id == standin::kStatusUpdateEvent) statuses.push_back(event.number);
+    if (event.id == standin::kStatusUpdateEvent)
+      statuses.push_back(event.number);
   }
   return statuses;
 }
@@ -310,9 +310,9 @@ TEST_F(SerialScanner, ReleaseWithoutCloseEndsTheOpening) {
   wine::Dispatch callbacks = wine::Dispatch::Create(L"OPOS.Scanner");
   ASSERT_TRUE(callbacks);
   auto openService = [&](wine::Dispatch& so) {
-    return so.CallLong(L"OpenService", {wine::Bstr("Scanner"),
-                                        wine::Bstr(kDevice),
-                                        wine::DispatchVariant(callbacks.get())});
+    return so.CallLong(L"OpenService",
+                       {wine::Bstr("Scanner"), wine::Bstr(kDevice),
+                        wine::DispatchVariant(callbacks.get())});
   };
   {
     wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");

@@ -31,9 +31,9 @@ class UsbScanner : public ::testing::Test {
     so.CallLong(L"Close");
   }
   long Open(const std::string& device) {
-    return so.CallLong(L"OpenService", {wine::Bstr("Scanner"),
-                                        wine::Bstr(device),
-                                        wine::DispatchVariant(control.get())});
+    return so.CallLong(L"OpenService",
+                       {wine::Bstr("Scanner"), wine::Bstr(device),
+                        wine::DispatchVariant(control.get())});
   }
 
   wine::Dispatch so;
@@ -49,8 +49,10 @@ TEST_F(UsbScanner, MissingScannerFailsWithTheSearchErrorShown) {
   EXPECT_EQ(box.caption, "TALSCAN.ScannerSO");
   const std::string prefix = "Unable to open USB Scanner.\nError ";
   ASSERT_EQ(box.text.rfind(prefix, 0), 0u) << box.text;
-  const DWORD error = std::strtoul(box.text.c_str() + prefix.size(), nullptr, 10);
-  EXPECT_EQ(box.text, prefix + std::to_string(error) + ": " + SystemText(error));
+  const DWORD error =
+      std::strtoul(box.text.c_str() + prefix.size(), nullptr, 10);
+  EXPECT_EQ(box.text,
+            prefix + std::to_string(error) + ": " + SystemText(error));
   EXPECT_EQ(so.CallLong(L"GetPropertyNumber", {wine::Long(9)}), 1);
 }
 
