@@ -365,20 +365,11 @@ class Harness {
     EventPath& events = rig_->events;
     inAction_ = true;
     switch (action) {
-      case Action::kNone:
-        break;
-      case Action::kEnableDataEvents:
-        events.SetDataEventEnabled(1);
-        break;
-      case Action::kDisableDataEvents:
-        events.SetDataEventEnabled(0);
-        break;
-      case Action::kFreezeEvents:
-        events.SetFreezeEvents(1);
-        break;
-      case Action::kThawEvents:
-        events.SetFreezeEvents(0);
-        break;
+      case Action::kNone: break;
+      case Action::kEnableDataEvents: events.SetDataEventEnabled(1); break;
+      case Action::kDisableDataEvents: events.SetDataEventEnabled(0); break;
+      case Action::kFreezeEvents: events.SetFreezeEvents(1); break;
+      case Action::kThawEvents: events.SetFreezeEvents(0); break;
       case Action::kClearInput:
         // As the service object's ClearInput does around its drain.
         events.RequestFrameDiscard();
@@ -517,17 +508,12 @@ class Harness {
     // The application's handler.
     if (reenableDevice_) rig.state.DeviceEnabled = 1;
     switch (reenable_) {
-      case Reenable::kNever:
-        break;
-      case Reenable::kAlways:
-        rig.events.SetDataEventEnabled(1);
-        break;
+      case Reenable::kNever: break;
+      case Reenable::kAlways: rig.events.SetDataEventEnabled(1); break;
       case Reenable::kEverySecond:
         if (++handled_ % 2 == 0) rig.events.SetDataEventEnabled(1);
         break;
-      case Reenable::kStateOnly:
-        rig.state.DataEventEnabled = 1;
-        break;
+      case Reenable::kStateOnly: rig.state.DataEventEnabled = 1; break;
     }
   }
 

@@ -47,9 +47,7 @@ class Bridge::Client : public hid::ReceiveClient {
       case Problem::kShortRead:
         bridge_.platform_.Print("Only read " + number + " bytes");
         break;
-      case Problem::kCancelling:
-        bridge_.platform_.Print("CancelIo");
-        break;
+      case Problem::kCancelling: bridge_.platform_.Print("CancelIo"); break;
       case Problem::kDeviceRemoved:
         bridge_.platform_.Print("Device removed");
         break;

@@ -71,8 +71,7 @@ bool ScannerProgrammer::RunSequence() {
       // No reply is read, so the run can never be confirmed.
       return false;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

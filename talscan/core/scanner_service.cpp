@@ -275,47 +275,30 @@ long ScannerService::DirectIO(long command) {
 
 long ScannerService::GetPropertyNumber(long index) {
   switch (index) {
-    case opos::pidx::Claimed:
-      return state_.Claimed;
-    case opos::pidx::DataEventEnabled:
-      return state_.DataEventEnabled;
-    case opos::pidx::DeviceEnabled:
-      return state_.DeviceEnabled;
-    case opos::pidx::FreezeEvents:
-      return state_.FreezeEvents;
-    case opos::pidx::OutputID:
-      return 0;
-    case opos::pidx::ResultCode:
-      return state_.ResultCode;
-    case opos::pidx::ResultCodeExtended:
-      return 0;
-    case opos::pidx::ServiceObjectVersion:
-      return opos::kServiceObjectVersion;
-    case opos::pidx::State:
-      return state_.State;
-    case opos::pidx::AutoDisable:
-      return state_.AutoDisable;
-    case opos::pidx::BinaryConversion:
-      return state_.BinaryConversion;
+    case opos::pidx::Claimed: return state_.Claimed;
+    case opos::pidx::DataEventEnabled: return state_.DataEventEnabled;
+    case opos::pidx::DeviceEnabled: return state_.DeviceEnabled;
+    case opos::pidx::FreezeEvents: return state_.FreezeEvents;
+    case opos::pidx::OutputID: return 0;
+    case opos::pidx::ResultCode: return state_.ResultCode;
+    case opos::pidx::ResultCodeExtended: return 0;
+    case opos::pidx::ServiceObjectVersion: return opos::kServiceObjectVersion;
+    case opos::pidx::State: return state_.State;
+    case opos::pidx::AutoDisable: return state_.AutoDisable;
+    case opos::pidx::BinaryConversion: return state_.BinaryConversion;
     case opos::pidx::DataCount: {
       std::shared_ptr<Session> session = CurrentSession();
       return session ? session->events.DataCount() : 0;
     }
-    case opos::pidx::PowerNotify:
-      return 0;
-    case opos::pidx::PowerState:
-      return opos::kPowerStateUnknown;
-    case opos::pidx::CapPowerReporting:
-      return 0;
-    case opos::pidx::DecodeData:
-      return state_.DecodeData;
+    case opos::pidx::PowerNotify: return 0;
+    case opos::pidx::PowerState: return opos::kPowerStateUnknown;
+    case opos::pidx::CapPowerReporting: return 0;
+    case opos::pidx::DecodeData: return state_.DecodeData;
     case opos::pidx::ScanDataType: {
       std::shared_ptr<Session> session = CurrentSession();
       return session ? session->events.ScanDataType() : opos::sdt::Unknown;
     }
-    default:
-      Record(opos::kIllegal);
-      return 0;
+    default: Record(opos::kIllegal); return 0;
   }
 }
 
@@ -340,18 +323,10 @@ void ScannerService::SetPropertyNumber(long index, long number) {
         state_.FreezeEvents = number;
       }
       break;
-    case opos::pidx::AutoDisable:
-      state_.AutoDisable = number;
-      break;
-    case opos::pidx::BinaryConversion:
-      state_.BinaryConversion = number;
-      break;
-    case opos::pidx::DecodeData:
-      state_.DecodeData = number;
-      break;
-    default:
-      Record(opos::kIllegal);
-      break;
+    case opos::pidx::AutoDisable: state_.AutoDisable = number; break;
+    case opos::pidx::BinaryConversion: state_.BinaryConversion = number; break;
+    case opos::pidx::DecodeData: state_.DecodeData = number; break;
+    default: Record(opos::kIllegal); break;
   }
 }
 
@@ -368,12 +343,10 @@ void ScannerService::TellScannerDeviceEnabled(bool enabled) {
 
 std::string ScannerService::GetPropertyString(long index) {
   switch (index) {
-    case opos::pidx::CheckHealthText:
-      return "";
+    case opos::pidx::CheckHealthText: return "";
     case opos::pidx::DeviceDescription:
       return "Barcode Scanner (RS232/USB Interface)";
-    case opos::pidx::DeviceName:
-      return "Barcode Scanner";
+    case opos::pidx::DeviceName: return "Barcode Scanner";
     case opos::pidx::ServiceObjectDescription:
       return device_entry::kDescriptionText;
     case opos::pidx::ScanData:
@@ -383,8 +356,7 @@ std::string ScannerService::GetPropertyString(long index) {
       return index == opos::pidx::ScanData ? session->events.ScanData()
                                            : session->events.ScanDataLabel();
     }
-    default:
-      return "[Error]";
+    default: return "[Error]";
   }
 }
 

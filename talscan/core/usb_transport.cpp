@@ -38,17 +38,12 @@ class UsbTransport::Client : public hid::ReceiveClient {
   void Report(Problem problem, uint32_t value) override {
     const std::string number = std::to_string(value);
     switch (problem) {
-      case Problem::kReadError:
-        Show("Read error= " + number);
-        break;
+      case Problem::kReadError: Show("Read error= " + number); break;
       case Problem::kResultError:
         Show("GetOverlappedResult error: " + number);
         break;
-      case Problem::kShortRead:
-        Show("Only read " + number + " bytes");
-        break;
-      case Problem::kCancelling:
-        break;
+      case Problem::kShortRead: Show("Only read " + number + " bytes"); break;
+      case Problem::kCancelling: break;
       case Problem::kDeviceRemoved:
         // Unplugged: the application hears of it instead of waiting for
         // labels that cannot come.

@@ -157,9 +157,7 @@ class PortableReceiverTest : public ::testing::Test {
     std::vector<std::string> lines;
     for (const FiredEvent& event : sink.Events()) {
       switch (event.kind) {
-        case FiredEvent::kData:
-          lines.push_back("data");
-          break;
+        case FiredEvent::kData: lines.push_back("data"); break;
         case FiredEvent::kStatusUpdate:
           lines.push_back("status " + std::to_string(event.number));
           break;

@@ -172,12 +172,8 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
       hr = args.Long(0, number);
       if (hr == S_OK) SetLong(result, service.Claim(number));
       break;
-    case kClearInput:
-      SetLong(result, service.ClearInput());
-      break;
-    case kClearOutput:
-      SetLong(result, service.ClearOutput());
-      break;
+    case kClearInput: SetLong(result, service.ClearInput()); break;
+    case kClearOutput: SetLong(result, service.ClearOutput()); break;
     case kClose: {
       const long closed = service.Close();
       // Once the receive thread has ended nothing calls the control object
@@ -213,9 +209,7 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
         SetLong(result, opened);
       }
       break;
-    case kRelease:
-      SetLong(result, service.Release());
-      break;
+    case kRelease: SetLong(result, service.Release()); break;
     case kGetPropertyNumber:
       hr = args.Long(0, number);
       if (hr == S_OK) SetLong(result, service.GetPropertyNumber(number));

@@ -26,12 +26,9 @@ PlatformError Error(int code, const char* step) {
     case ENODEV:
     case ENXIO:
     case EIO:
-    case EPIPE:
-      return PlatformError::Of(syserr::kDeviceNotConnected, step);
-    case EAGAIN:
-      return PlatformError::Of(syserr::kIoPending, step);
-    default:
-      return PlatformError::Of(static_cast<uint32_t>(code), step);
+    case EPIPE: return PlatformError::Of(syserr::kDeviceNotConnected, step);
+    case EAGAIN: return PlatformError::Of(syserr::kIoPending, step);
+    default: return PlatformError::Of(static_cast<uint32_t>(code), step);
   }
 }
 

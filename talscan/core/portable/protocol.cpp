@@ -31,29 +31,14 @@ class PacketWriter {
 
 bool RequestedOperation(long command, long& operation) {
   switch (command) {
-    case kCommandStop:
-      operation = kIdle;
-      return true;
-    case 200:
-      operation = kDownloadRequested;
-      return true;
-    case 201:
-      operation = kConfigurationRequested;
-      return true;
-    case 202:
-      operation = kClockRequested;
-      return true;
-    case 203:
-      operation = kUserIDRequested;
-      return true;
-    case 204:
-      operation = kStatusRequested;
-      return true;
-    case 205:
-      operation = kGQueryRequested;
-      return true;
-    default:
-      return false;
+    case kCommandStop: operation = kIdle; return true;
+    case 200: operation = kDownloadRequested; return true;
+    case 201: operation = kConfigurationRequested; return true;
+    case 202: operation = kClockRequested; return true;
+    case 203: operation = kUserIDRequested; return true;
+    case 204: operation = kStatusRequested; return true;
+    case 205: operation = kGQueryRequested; return true;
+    default: return false;
   }
 }
 

@@ -158,8 +158,7 @@ void PortableReceiver::StartOperation(long operation) {
       MoveOn(operation, kAwaitingGReply);
       break;
     }
-    default:
-      break;  // nothing pending: the ready packet is ignored
+    default: break;  // nothing pending: the ready packet is ignored
   }
 }
 
@@ -167,9 +166,7 @@ void PortableReceiver::TakeReply(long operation) {
   const bool acknowledged = At(2) == portable::kAck && At(3) == portable::kEnd;
   switch (operation) {
     case kAwaitingHeader:
-    case kReceivingRecords:
-      TakeDownloadPacket();
-      break;
+    case kReceivingRecords: TakeDownloadPacket(); break;
     case kAwaitingConfigurationAck:
       Finish(operation,
              acknowledged ? kConfigurationDone : kConfigurationFailed);
@@ -204,8 +201,7 @@ void PortableReceiver::TakeReply(long operation) {
         sink_.FireSOStatusUpdate(kGReplyBad);
       }
       break;
-    default:
-      break;  // still waiting for the ready packet
+    default: break;  // still waiting for the ready packet
   }
 }
 
