@@ -25,7 +25,8 @@ void EventPath::DeliverFrame(LabelFrame& frame) {
   frame.ResetFrame();
 }
 
-void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
+void EventPath::DeliverLabel(const uint8_t* bytes, int length,
+                             QueuedLabels queued) {
   if (length <= 0) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -36,11 +37,18 @@ void EventPath::DeliverLabel(const uint8_t* bytes, int length) {
       queue_.Push(bytes, length);  // a full queue drops the label
       return;
     }
-    if (state_.AutoDisable != 0) state_.DeviceEnabled = 0;
-    state_.DataEventEnabled = 0;
-    BuildScanData(bytes, static_cast<size_t>(length), CurrentSettings(), scan_);
-    queue_.Clear();
-    delivering_ = true;
+    if (queued == QueuedLabels::kKeep && queue_.Count() != 0) {
+      // Behind the labels that wait, which go first.
+      queue_.Push(bytes, length);
+      if (!TakeQueuedLabel()) return;
+    } else {
+      if (state_.AutoDisable != 0) state_.DeviceEnabled = 0;
+      state_.DataEventEnabled = 0;
+      BuildScanData(bytes, static_cast<size_t>(length), CurrentSettings(),
+                    scan_);
+      queue_.Clear();
+      delivering_ = true;
+    }
   }
   FireDataEvents();
 }
@@ -129,13 +137,6 @@ void EventPath::ClearInput() {
   roomChanged_.notify_all();
 }
 
-void EventPath::Reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ClearScanData();
-  scan_.ScanDataType = opos::sdt::Unknown;
-  queue_.Clear();
-}
-
 bool EventPath::TakeFrameDiscardRequest() {
   return discardFrame_.exchange(false);
 }
@@ -151,8 +152,7 @@ bool EventPath::EventsHeld() const {
 }
 
 bool EventPath::HasRoom() const {
-  return queue_.Count() < LabelQueue::kCapacity ||
-         (!delivering_ && !EventsHeld());
+  return queue_.Count() < LabelQueue::kCapacity;
 }
 
 // Waited for in short slices, so that a Close is noticed at once.

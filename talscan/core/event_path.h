@@ -24,8 +24,13 @@ class EventPath {
 
   // Receive thread: hands a finished frame on and empties it.
   void DeliverFrame(LabelFrame& frame);
+  // What a label delivered at once does to the labels that wait: a fixed
+  // scanner's label discards them; a record the scanner was told is
+  // received keeps them and goes behind them.
+  enum class QueuedLabels { kDiscard, kKeep };
   // Receive thread: hands a finished label on.
-  void DeliverLabel(const uint8_t* bytes, int length);
+  void DeliverLabel(const uint8_t* bytes, int length,
+                    QueuedLabels queued = QueuedLabels::kDiscard);
 
   // Caller's thread: set DataEventEnabled or FreezeEvents, then deliver the
   // oldest queued label when events are enabled and thawed.
@@ -41,16 +46,14 @@ class EventPath {
   void RequestFrameDiscard() { discardFrame_ = true; }
   // Empties the scan data and the queue.
   void ClearInput();
-  // Empties the scan data and the queue (the device is closing).
-  void Reset();
 
   // Receive thread: true once after ClearInput asked for the frame being
   // assembled to be dropped.
   bool TakeFrameDiscardRequest();
 
-  // Receive thread: waits until a label handed on now would reach the
-  // application rather than be dropped by a full queue. False when that
-  // did not happen within `limit`, or the opening is closing.
+  // Receive thread: waits until the queue has room, so that a label handed
+  // on now cannot be dropped. False when it did not within `limit`, or the
+  // opening is closing.
   bool AwaitRoomForLabel(std::chrono::milliseconds limit);
 
   // Commits a device entry read while an opening is in force.

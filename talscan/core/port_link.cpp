@@ -39,6 +39,7 @@ bool PortLink::WriteByte(uint8_t byte) {
 }
 
 int PortLink::ReadSome(uint8_t* buffer, int capacity) {
+  if (!portOpen_) return -1;
   int count = 0;
   return port_.Read(buffer, capacity, count).Failed() ? -1 : count;
 }
@@ -100,8 +101,11 @@ PortLink::ReadResult PortLink::ReceiveByte(uint8_t& byte) {
   return ReadResult::kNone;
 }
 
+// Not while a hold reads the port: its reads go on, and fail, until it
+// ends, and the port is tried again after it.
 bool PortLink::Reopen() {
   std::lock_guard<std::mutex> gate(readGate_);
+  if (opening_.ProgrammingActive) return false;
   std::lock_guard<std::mutex> writing(writeMutex_);
   if (portOpen_) port_.Close();
   portOpen_ = false;
@@ -113,6 +117,7 @@ bool PortLink::Reopen() {
 bool PortLink::Close() {
   std::lock_guard<std::mutex> writing(writeMutex_);
   if (!portOpen_) return true;  // vanished: nothing left to close
+  if (port_.Close().Failed()) return false;
   portOpen_ = false;
-  return !port_.Close().Failed();
+  return true;
 }

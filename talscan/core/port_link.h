@@ -13,6 +13,7 @@
 //   configured again in the same way as at opening.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -90,6 +91,7 @@ class PortLink {
   std::mutex slotMutex_;
   std::condition_variable slotFreed_;
   bool slotTaken_ = false;
-  // Cleared when the port vanished, set again when it is back.
-  bool portOpen_ = true;
+  // Cleared when the port vanished, set again when it is back; changed
+  // under both gates.
+  std::atomic<bool> portOpen_{true};
 };

@@ -26,7 +26,8 @@ bool ScannerService::HasReceiveThread() const {
   auto running = [](const std::unique_ptr<RunningThread>& thread) {
     return thread != nullptr && thread->IsRunning();
   };
-  return stopping_ || running(receiveThread_) || running(finishingThread_);
+  return running(receiveThread_) || running(finishingThread_) ||
+         (stoppingThread_ && stoppingThread_->IsRunning());
 }
 
 std::shared_ptr<Session> ScannerService::CurrentSession() const {
@@ -104,7 +105,7 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
                                    OpenFailure& failure) {
   // An open USB scanner is open already; no second thread is started.
   if (std::shared_ptr<Session> current = CurrentSession()) {
-    if (current->usb.IsOpen()) {
+    if (current->usb.IsOpen() && current->opening.ReceiveActive) {
       current->events.ReplaceEntry(entry);
       return true;
     }
@@ -143,19 +144,19 @@ PlatformError ScannerService::StartReceiveThread(
 }
 
 void ScannerService::StopReceiveThread(uint32_t boundMs) {
-  if (!receiveThread_) return;
   // Close called from an event handler on the receive thread itself: the
   // thread sees ReceiveActive cleared and ends when the handler returns.
-  if (receiveThread_->IsCurrent()) {
+  if (receiveThread_ && receiveThread_->IsCurrent()) {
     finishingThread_ = std::move(receiveThread_);
     return;
   }
-  // Taken out first: the wait lets the caller's messages run, and one of
-  // them may call Close again.
-  std::unique_ptr<RunningThread> thread = std::move(receiveThread_);
-  stopping_ = true;
+  if (receiveThread_) stoppingThread_ = std::move(receiveThread_);
+  // The wait lets the caller's messages run, and one of them may call
+  // Close again: that Close waits for the same thread.
+  std::shared_ptr<RunningThread> thread = stoppingThread_;
+  if (!thread) return;
   if (!thread->WaitForExit(boundMs)) thread->Terminate();
-  stopping_ = false;
+  if (stoppingThread_ == thread) stoppingThread_.reset();
 }
 
 long ScannerService::Close() {
@@ -184,12 +185,10 @@ long ScannerService::Close() {
 }
 
 // The opening ends whatever happens: the service object is going away.
+// When even Close fails (the port would not close), the session is
+// dropped all the same; the port then stays in use until the process ends.
 void ScannerService::EndOpening() {
-  std::shared_ptr<Session> session = CurrentSession();
-  if (!session) return;
-  Close();
-  session->opening.ReceiveActive = false;
-  session->link.Close();
+  if (!CurrentSession() || Close() == opos::kSuccess) return;
   std::lock_guard<std::mutex> lock(sessionMutex_);
   session_.reset();
 }

@@ -69,6 +69,6 @@ class ScannerService {
   // A receive thread told to stop from its own event handler: it still
   // runs until the handler returns, and no other may start before.
   std::unique_ptr<RunningThread> finishingThread_;
-  // Set while Close waits for the receive thread.
-  bool stopping_ = false;
+  // The thread Close waits for.
+  std::shared_ptr<RunningThread> stoppingThread_;
 };

@@ -531,6 +531,45 @@ TEST_F(PortableReceiverTest, UnsolicitedRecordDuringADownloadEndsItWith700) {
   EXPECT_EQ(stateAtStop, 0);
 }
 
+// Records the scanner was told are received are never discarded: one that
+// is delivered at once while others wait (the control object thawed its
+// events without asking for a label) goes behind them.
+TEST_F(PortableReceiverTest, RecordDeliveredAtOnceKeepsTheRecordsThatWait) {
+  state.COEventsFrozen = true;
+  // Thawed as the third record is acknowledged, before it is delivered.
+  port.OnWrite([this](uint8_t) {
+    if (port.Written().size() == 21) state.COEventsFrozen = false;
+  });
+  opening.PortableState = 1;
+  Feed(kReady);
+  Feed(Header(1, "", "", 3));
+  Feed(Packet(2, B("A012345678905")));
+  Feed(Packet(3, B("E01234565")));
+  Feed(Packet(4, B("FF96385074")));
+  Feed(Packet(5, Bytes{0x04}));
+  Run();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905", "E01234565",
+                                              "FF96385074"}));
+  EXPECT_EQ(events.DataCount(), 0);
+}
+
+// A record whose acknowledgement cannot be written stays the scanner's: it
+// is not delivered, and the download ends.
+TEST_F(PortableReceiverTest, RecordThatCannotBeAcknowledgedIsNotDelivered) {
+  port.OnWrite([this](uint8_t) {
+    if (port.Written().size() == 15) port.FailWrites(true);
+  });
+  opening.PortableState = 1;
+  Feed(kReady);
+  Feed(Header(1, "", "", 2));
+  Feed(Packet(2, B("A012345678905")));
+  Feed(Packet(3, B("E01234565")));
+  Run();
+  EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905"}));
+  EXPECT_EQ(Trace().back(), "status 700");
+  EXPECT_EQ(stateAtStop, 0);
+}
+
 // --- Damaged packets -----------------------------------------------------
 
 TEST_F(PortableReceiverTest,

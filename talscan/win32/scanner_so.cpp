@@ -174,14 +174,13 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
       break;
     case kClearInput: SetLong(result, service.ClearInput()); break;
     case kClearOutput: SetLong(result, service.ClearOutput()); break;
-    case kClose: {
-      const long closed = service.Close();
-      // Once the receive thread has ended nothing calls the control object
-      // any more; it may let go of this object at once.
-      if (closed == 0) module::Events().Detach(nullptr);
-      SetLong(result, closed);
+    case kClose:
+      // From here on nothing calls the control object: it may let go of
+      // this object once Close returns, or close from its own destruction.
+      // Close stops the receive thread even when the port will not close.
+      module::Events().Detach(nullptr);
+      SetLong(result, service.Close());
       break;
-    }
     case kCOFreezeEvents:
       hr = args.Bool(0, flag);
       if (hr == S_OK) SetLong(result, service.COFreezeEvents(flag));

@@ -47,6 +47,9 @@ std::string Win32Notifier::ApplicationName() {
 
 namespace {
 
+// How long a thread stopped by force is waited for.
+constexpr DWORD kStopWaitMs = 1000;
+
 // The thread's body belongs to this object, not to the thread: a thread
 // stopped by force never frees what it was given, and the body (with the
 // opening it holds) must not outlive the stop.
@@ -64,27 +67,49 @@ class Win32Thread : public RunningThread {
 
   // Waits while dispatching the caller's messages: a control object may
   // hand an event to this thread's window and wait for it, and a COM call
-  // from another apartment arrives as a message too.
+  // from another apartment arrives as a message too. A quit message ends
+  // the dispatching; it is put back for the caller's own loop.
   bool WaitForExit(uint32_t milliseconds) override {
     const DWORD start = GetTickCount();
+    bool quit = false;
+    WPARAM quitCode = 0;
+    bool ended = false;
     for (;;) {
       const DWORD waited = GetTickCount() - start;
-      const DWORD left = waited >= milliseconds ? 0 : milliseconds - waited;
+      if (waited >= milliseconds) break;
+      const DWORD left = milliseconds - waited;
       const DWORD result =
-          MsgWaitForMultipleObjects(1, &handle_, FALSE, left, QS_ALLINPUT);
-      if (result == WAIT_OBJECT_0) return true;
-      if (result != WAIT_OBJECT_0 + 1) return false;  // timed out or failed
+          quit ? WaitForSingleObject(handle_, left)
+               : MsgWaitForMultipleObjects(1, &handle_, FALSE, left,
+                                           QS_ALLINPUT);
+      if (result == WAIT_OBJECT_0) {
+        ended = true;
+        break;
+      }
+      if (result != WAIT_OBJECT_0 + 1) break;  // timed out or failed
       MSG message;
-      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          quit = true;
+          quitCode = message.wParam;
+          break;
+        }
         TranslateMessage(&message);
         DispatchMessageA(&message);
       }
     }
+    if (quit) PostQuitMessage(static_cast<int>(quitCode));
+    return ended || !IsRunning();
   }
   bool IsRunning() const override {
     return WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
   }
-  void Terminate() override { TerminateThread(handle_, 1); }
+  // The stop is asynchronous: the body may be freed only once the thread
+  // has really stopped.
+  void Terminate() override {
+    TerminateThread(handle_, 1);
+    WaitForSingleObject(handle_, kStopWaitMs);
+  }
   bool IsCurrent() const override { return GetCurrentThreadId() == id_; }
 
  private:

@@ -82,6 +82,9 @@ void PortableReceiver::TakeByte(uint8_t byte) {
       const bool downloading =
           operation == kAwaitingHeader || operation == kReceivingRecords;
       if (downloading && frame_.FrameBuffer[1] != expectedSequence_) {
+        // Reported before the state is cleared, unlike every other end;
+        // not for a download that DirectIO has replaced meanwhile.
+        if (opening_.PortableState != operation) return;
         sink_.FireSOStatusUpdate(kDownloadFailed);
         MoveOn(operation, kIdle);
       }
@@ -237,17 +240,18 @@ void PortableReceiver::TakeDownloadPacket() {
     sink_.FireSOStatusUpdate(written ? kDownloadComplete : kDownloadFailed);
     return;
   }
-  // Each record is acknowledged before it is delivered. A record the
+  // Each record is acknowledged before it is delivered, and a record the
   // scanner is told was received must reach the application: while the
-  // queue is full the acknowledgement waits for room, and a download whose
-  // application takes no label for that long ends unacknowledged (the
-  // scanner keeps the record).
-  if (!events_.AwaitRoomForLabel(kRecordRoomLimit)) {
+  // queue is full the acknowledgement waits for room. A download whose
+  // application takes no label for that long, or whose acknowledgement
+  // cannot be written, ends unacknowledged: the scanner keeps the record
+  // for the next download, which delivers it once.
+  const uint8_t ack = portable::kAck;
+  if (!events_.AwaitRoomForLabel(kRecordRoomLimit) ||
+      !portable::SendPacket(link_, sequence, &ack, 1)) {
     Finish(operation, kDownloadFailed);
     return;
   }
-  const uint8_t ack = portable::kAck;
-  portable::SendPacket(link_, sequence, &ack, 1);
   ConvertPortableRecord();
 }
 
@@ -292,7 +296,8 @@ void PortableReceiver::ConvertPortableRecord() {
     for (int i = 0; i < count; ++i) append(data[i]);
   }
   label_.Bytes[label_.Length] = 0;
-  events_.DeliverLabel(label_.Bytes, label_.Length);
+  events_.DeliverLabel(label_.Bytes, label_.Length,
+                       EventPath::QueuedLabels::kKeep);
 }
 
 void PortableReceiver::UnpackNibbles(int offset, int count,

@@ -302,6 +302,18 @@ TEST_F(SerialScanner, RepluggedPortIsReportedAndLabelsFlowAgain) {
   EXPECT_EQ(Scan("E01234565\r\n").scanData, "E01234565");
 }
 
+// An application that is quitting closes the device on its way out: the
+// quit message that came while Close waited is still there for its loop.
+TEST_F(SerialScanner, CloseKeepsAQuitMessageForTheApplication) {
+  ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
+  ClaimAndEnable();
+  PostQuitMessage(7);
+  EXPECT_EQ(control.CallLong(L"Close"), 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 7u);
+}
+
 // The control object lets go of the service object without closing it:
 // the opening ends with the last reference, so the port is free again and
 // nothing calls the control object any more.
