@@ -44,6 +44,17 @@ class Key {
   // Writes the value whole; an empty name is the key's default value.
   virtual PlatformError SetValue(const std::string& name, uint32_t type,
                                  const uint8_t* data, uint32_t size) = 0;
+
+  // The name of subkey `index`, read into `nameCapacity` bytes;
+  // syserr::kNoMoreItems after the last. A longer name fails with
+  // syserr::kMoreData.
+  virtual PlatformError EnumKey(uint32_t index, uint32_t nameCapacity,
+                                std::string& name) = 0;
+  // Value `index`: its name (into `nameCapacity` bytes, an empty name being
+  // the default value) and its data; syserr::kNoMoreItems after the last.
+  virtual PlatformError EnumValue(uint32_t index, uint32_t nameCapacity,
+                                  std::string& name, uint8_t* data,
+                                  uint32_t dataCapacity, ValueInfo& info) = 0;
 };
 
 class Registry {
@@ -57,6 +68,9 @@ class Registry {
   // Opens the key, creating it and the keys above it when missing.
   virtual PlatformError Create(Root root, const std::string& path,
                                std::unique_ptr<Key>& key) = 0;
+
+  // Deletes a key that has no subkeys; one with subkeys is refused.
+  virtual PlatformError DeleteKey(Root root, const std::string& path) = 0;
 };
 
 // Opens the key, creating it when missing, and writes a REG_SZ value with

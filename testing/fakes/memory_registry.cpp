@@ -18,7 +18,9 @@ namespace {
 
 class MemoryKey : public reg::Key {
  public:
-  explicit MemoryKey(MemoryRegistry::Values& values) : values_(values) {}
+  MemoryKey(MemoryRegistry& registry, std::string fullPath,
+            MemoryRegistry::Values& values)
+      : registry_(registry), fullPath_(std::move(fullPath)), values_(values) {}
 
   PlatformError Query(const std::string& name, uint8_t* buffer,
                       uint32_t capacity, reg::ValueInfo& info) override {
@@ -41,7 +43,43 @@ class MemoryKey : public reg::Key {
     return {};
   }
 
+  PlatformError EnumKey(uint32_t index, uint32_t nameCapacity,
+                        std::string& name) override {
+    const std::vector<std::string> names = registry_.Subkeys(fullPath_);
+    if (index >= names.size()) {
+      return PlatformError::Of(syserr::kNoMoreItems, "RegEnumKeyEx");
+    }
+    if (names[index].size() >= nameCapacity) {
+      return PlatformError::Of(syserr::kMoreData, "RegEnumKeyEx");
+    }
+    name = names[index];
+    return {};
+  }
+
+  PlatformError EnumValue(uint32_t index, uint32_t nameCapacity,
+                          std::string& name, uint8_t* data,
+                          uint32_t dataCapacity,
+                          reg::ValueInfo& info) override {
+    if (index >= values_.size()) {
+      return PlatformError::Of(syserr::kNoMoreItems, "RegEnumValue");
+    }
+    auto it = std::next(values_.begin(), index);
+    if (it->first.size() >= nameCapacity) {
+      return PlatformError::Of(syserr::kMoreData, "RegEnumValue");
+    }
+    name = it->first;
+    info.type = it->second.type;
+    info.size = static_cast<uint32_t>(it->second.data.size());
+    if (info.size > dataCapacity) {
+      return PlatformError::Of(syserr::kMoreData, "RegEnumValue");
+    }
+    if (info.size > 0) std::memcpy(data, it->second.data.data(), info.size);
+    return {};
+  }
+
  private:
+  MemoryRegistry& registry_;
+  const std::string fullPath_;
   MemoryRegistry::Values& values_;
 };
 
@@ -63,7 +101,7 @@ PlatformError MemoryRegistry::Open(reg::Root root, const std::string& path,
   if (it == keys_.end()) {
     return PlatformError::Of(syserr::kFileNotFound, "RegOpenKeyEx");
   }
-  key = std::make_unique<MemoryKey>(it->second);
+  key = std::make_unique<MemoryKey>(*this, full, it->second);
   return {};
 }
 
@@ -82,8 +120,39 @@ PlatformError MemoryRegistry::Create(reg::Root root, const std::string& path,
   if (path.empty()) {
     return PlatformError::Of(syserr::kInvalidHandle, "RegCreateKeyEx");
   }
-  key = std::make_unique<MemoryKey>(Ensure(root, path));
+  key = std::make_unique<MemoryKey>(*this, FullPath(root, path),
+                                    Ensure(root, path));
   return {};
+}
+
+PlatformError MemoryRegistry::DeleteKey(reg::Root root,
+                                        const std::string& path) {
+  const std::string full = FullPath(root, path);
+  if (keys_.count(full) == 0) {
+    return PlatformError::Of(syserr::kFileNotFound, "RegDeleteKey");
+  }
+  if (!Subkeys(full).empty() || denied_.count(full) != 0) {
+    return PlatformError::Of(syserr::kAccessDenied, "RegDeleteKey");
+  }
+  keys_.erase(full);
+  return {};
+}
+
+std::vector<std::string> MemoryRegistry::Subkeys(
+    const std::string& fullPath) const {
+  const std::string prefix = fullPath + "\\";
+  std::vector<std::string> names;
+  for (auto it = keys_.lower_bound(prefix); it != keys_.end(); ++it) {
+    const std::string& path = it->first;
+    if (path.size() <= prefix.size() ||
+        NoCaseLess()(path.substr(0, prefix.size()), prefix) ||
+        NoCaseLess()(prefix, path.substr(0, prefix.size()))) {
+      break;
+    }
+    const std::string rest = path.substr(prefix.size());
+    if (rest.find('\\') == std::string::npos) names.push_back(rest);
+  }
+  return names;
 }
 
 void MemoryRegistry::SetString(reg::Root root, const std::string& path,

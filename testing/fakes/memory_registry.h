@@ -31,6 +31,9 @@ class MemoryRegistry : public reg::Registry {
                      std::unique_ptr<reg::Key>& key) override;
   PlatformError Create(reg::Root root, const std::string& path,
                        std::unique_ptr<reg::Key>& key) override;
+  PlatformError DeleteKey(reg::Root root, const std::string& path) override;
+  // The names of the subkeys of a key, in the registry's order.
+  std::vector<std::string> Subkeys(const std::string& fullPath) const;
 
   // Set-up and inspection for tests.
   void SetString(reg::Root root, const std::string& path,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace reg {
 
 namespace {
@@ -38,6 +40,31 @@ class Win32Key : public Key {
                    "RegSetValueEx");
   }
 
+  PlatformError EnumKey(uint32_t index, uint32_t nameCapacity,
+                        std::string& name) override {
+    std::vector<char> buffer(nameCapacity + 1, 0);
+    DWORD length = nameCapacity;
+    const LONG status = RegEnumKeyExA(key_, index, buffer.data(), &length,
+                                      nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) name.assign(buffer.data(), length);
+    return Outcome(status, "RegEnumKeyEx");
+  }
+
+  PlatformError EnumValue(uint32_t index, uint32_t nameCapacity,
+                          std::string& name, uint8_t* data,
+                          uint32_t dataCapacity, ValueInfo& info) override {
+    std::vector<char> buffer(nameCapacity + 1, 0);
+    DWORD length = nameCapacity;
+    DWORD type = REG_NONE;
+    DWORD size = dataCapacity;
+    const LONG status = RegEnumValueA(key_, index, buffer.data(), &length,
+                                      nullptr, &type, data, &size);
+    if (status == ERROR_SUCCESS) name.assign(buffer.data(), length);
+    info.type = type;
+    info.size = size;
+    return Outcome(status, "RegEnumValue");
+  }
+
  private:
   HKEY key_;
 };
@@ -53,6 +80,10 @@ PlatformError Win32Registry::Open(Root root, const std::string& path,
               "RegOpenKeyEx");
   if (!error.Failed()) key = std::make_unique<Win32Key>(opened);
   return error;
+}
+
+PlatformError Win32Registry::DeleteKey(Root root, const std::string& path) {
+  return Outcome(RegDeleteKeyA(RootKey(root), path.c_str()), "RegDeleteKey");
 }
 
 PlatformError Win32Registry::Create(Root root, const std::string& path,

@@ -11,6 +11,7 @@ class Win32Registry : public Registry {
                      std::unique_ptr<Key>& key) override;
   PlatformError Create(Root root, const std::string& path,
                        std::unique_ptr<Key>& key) override;
+  PlatformError DeleteKey(Root root, const std::string& path) override;
 };
 
 }  // namespace reg
