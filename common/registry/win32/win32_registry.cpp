@@ -74,7 +74,9 @@ class Win32Key : public Key {
 PlatformError Win32Registry::Open(Root root, const std::string& path,
                                   bool writable, std::unique_ptr<Key>& key) {
   HKEY opened = nullptr;
-  const REGSAM access = writable ? KEY_READ | KEY_WRITE : KEY_QUERY_VALUE;
+  // Reading asks for values and the subkeys' names, nothing more.
+  const REGSAM access = writable ? KEY_READ | KEY_WRITE
+                                 : KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
   const PlatformError error =
       Outcome(RegOpenKeyExA(RootKey(root), path.c_str(), 0, access, &opened),
               "RegOpenKeyEx");
