@@ -191,15 +191,10 @@ void DeviceConfig::LoadSelectedDevice() {
 
 void DeviceConfig::ApplyTypeRules() {
   const MainFields fields = view_.ReadFields();
-  const std::string type =
-      lists::TextAt(lists::kScannerTypes, fields.TypeIndex);
-  if (type == lists::kUsbScanner) {
-    view_.ShowAutoScan(false);
-    view_.EnableSerialControls(false);
-  } else {
-    view_.ShowAutoScan(type == lists::kHandheld);
-    view_.EnableSerialControls(true);
-  }
+  const lists::TypeRules rules =
+      lists::RulesFor(lists::TextAt(lists::kScannerTypes, fields.TypeIndex));
+  view_.ShowAutoScan(rules.showAutoScan);
+  view_.EnableSerialControls(rules.serialControlsEnabled);
   WriteDeviceEntry();
 }
 

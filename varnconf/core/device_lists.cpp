@@ -26,6 +26,11 @@ bool BeginsWith(const std::string& entry, const std::string& text) {
 
 }  // namespace
 
+TypeRules RulesFor(const std::string& type) {
+  if (type == kUsbScanner) return {false, false};
+  return {type == kHandheld, true};
+}
+
 int FindPrefix(const std::vector<std::string>& list, const std::string& text) {
   for (size_t i = 0; i < list.size(); ++i) {
     if (BeginsWith(list[i], text)) return static_cast<int>(i);

@@ -1,0 +1,32 @@
+#include "varnconf/win32/dialog_controls.h"
+
+#include <vector>
+
+void FillList(HWND dialog, int id, const std::vector<std::string>& items) {
+  SendDlgItemMessageA(dialog, id, CB_RESETCONTENT, 0, 0);
+  for (const std::string& item : items) {
+    SendDlgItemMessageA(dialog, id, CB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(item.c_str()));
+  }
+}
+
+int ListSelection(HWND dialog, int id) {
+  const LRESULT index = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
+  return index == CB_ERR ? -1 : static_cast<int>(index);
+}
+
+void SelectInList(HWND dialog, int id, int index) {
+  SendDlgItemMessageA(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+std::string ApplicationName() {
+  std::vector<char> path(32768);
+  const DWORD length =
+      GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  std::string name(path.data(), length);
+  const size_t slash = name.find_last_of("\\/");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name;
+}

@@ -1,0 +1,231 @@
+// Varnconf.exe: the administrator's program for this driver's scanner
+// entries. The dialogs only map messages to the logic of varnconf/core and
+// its view to the controls.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "varnconf/core/device_config.h"
+#include "varnconf/core/device_lists.h"
+#include "varnconf/core/service_registration.h"
+#include "common/registry/win32/win32_registry.h"
+#include "varnconf/win32/dialog_controls.h"
+#include "varnconf/win32/new_device_dialog.h"
+#include "varnconf/win32/resource.h"
+#include "varnconf/win32/win32_main_view.h"
+
+namespace {
+
+// {CCB90182-B81E-11D2-AB74-0040054C3719}: the OPOS Scanner control object.
+const CLSID kOposScanner = {0xCCB90182,
+                            0xB81E,
+                            0x11D2,
+                            {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+
+class Win32ServiceLibrary : public ServiceLibrary {
+ public:
+  bool CanRead(const std::string& path) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+  }
+  bool Register(const std::string& path) override {
+    HMODULE library = LoadLibraryA(path.c_str());
+    if (library == nullptr) return false;
+    using Entry = HRESULT(WINAPI*)();
+    auto registerServer = reinterpret_cast<Entry>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+    if (registerServer != nullptr) registerServer();  // its answer is not used
+    FreeLibrary(library);
+    return registerServer != nullptr;
+  }
+};
+
+// The program's own path, read whole however long it is.
+std::string ProgramPath() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(),
+                                            static_cast<DWORD>(path.size()));
+    if (length < path.size()) return std::string(path.data(), length);
+    path.resize(path.size() * 2);
+  }
+}
+
+HFONT ArialBlack(int height) {
+  return CreateFontA(height, 0, 0, 0, 900, FALSE, FALSE, FALSE, 0,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH, "arial");
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) return TRUE;
+  if (message == WM_COMMAND &&
+      (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    EndDialog(dialog, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK ScannerTestProc(HWND dialog, UINT message, WPARAM wParam,
+                                 LPARAM lParam) {
+  if (message == WM_CTLCOLORSTATIC) {
+    const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+    if (id >= IDC_TEST_SCAN_DATA && id <= IDC_TEST_SYMBOLOGY) {
+      SetTextColor(reinterpret_cast<HDC>(wParam), kBlue);
+      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+  }
+  return FALSE;
+}
+
+// Everything the main dialog keeps for its life.
+struct MainDialog {
+  HINSTANCE instance = nullptr;
+  std::string servicePath;
+  std::unique_ptr<Win32MainView> view;
+  std::unique_ptr<DeviceConfig> config;
+  reg::Win32Registry registry;
+  IDispatch* controlObject = nullptr;
+  HWND scannerTest = nullptr;
+  HFONT instructionFont = nullptr;
+  HFONT headingFont = nullptr;
+};
+
+void StartUp(HWND dialog, MainDialog& main) {
+  FillList(dialog, IDC_SCANNER_TYPE, lists::kScannerTypes);
+  FillList(dialog, IDC_PORT, lists::kPorts);
+  FillList(dialog, IDC_COMPATIBILITY, lists::kCompatibilityModes);
+
+  char menuText[256] = {};
+  if (LoadStringA(main.instance, IDS_ABOUT_MENU, menuText, sizeof menuText) >
+      0) {
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_ABOUT, menuText);
+  }
+  HICON icon = LoadIconA(main.instance, MAKEINTRESOURCEA(IDI_MAIN));
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+  main.servicePath = ServicePath(ProgramPath());
+  Win32ServiceLibrary library;
+  std::string failure;
+  if (!RegisterServiceObject(library, main.servicePath, failure)) {
+    MessageBoxA(dialog, failure.c_str(), ApplicationName().c_str(), MB_OK);
+    ExitProcess(0);
+  }
+
+  // The control object lives as long as the dialog; a machine without it
+  // still configures its entries.
+  CoCreateInstance(kOposScanner, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                   reinterpret_cast<void**>(&main.controlObject));
+  main.scannerTest =
+      CreateDialogParamA(main.instance, MAKEINTRESOURCEA(IDD_SCANNER_TEST),
+                         dialog, ScannerTestProc, 0);
+
+  main.view = std::make_unique<Win32MainView>(dialog);
+  main.config = std::make_unique<DeviceConfig>(main.registry, *main.view,
+                                               main.servicePath);
+  main.instructionFont = ArialBlack(20);
+  for (int id :
+       {IDC_SELECT_DEVICE_TEXT, IDC_SELECT_TYPE_TEXT, IDC_SELECT_PORT_TEXT}) {
+    SendDlgItemMessageA(dialog, id, WM_SETFONT,
+                        reinterpret_cast<WPARAM>(main.instructionFont), TRUE);
+  }
+  main.headingFont = ArialBlack(26);
+  SendDlgItemMessageA(main.scannerTest, IDC_TEST_HEADING, WM_SETFONT,
+                      reinterpret_cast<WPARAM>(main.headingFont), TRUE);
+  main.config->StartUp();
+}
+
+void Command(HWND dialog, MainDialog& main, int id, int code) {
+  DeviceConfig& config = *main.config;
+  switch (id) {
+    case IDC_DEVICE_LIST:
+      if (code == CBN_SELCHANGE) config.LoadSelectedDevice();
+      break;
+    case IDC_SCANNER_TYPE:
+      if (code == CBN_SELCHANGE) config.ApplyTypeRules();
+      break;
+    case IDC_PORT:
+    case IDC_COMPATIBILITY:
+      if (code == CBN_SELCHANGE) config.WriteDeviceEntry();
+      break;
+    case IDC_AUTOSCAN:
+      if (code == BN_CLICKED) config.WriteDeviceEntry();
+      break;
+    case IDC_NEW: {
+      NewDevice chosen;
+      if (RunNewDeviceDialog(main.instance, dialog, chosen)) {
+        config.AddDevice(chosen);
+      }
+      break;
+    }
+    case IDC_DELETE: config.DeleteSelectedDevice(); break;
+    case IDC_QUIT:
+    case IDOK: EndDialog(dialog, IDOK); break;
+    case IDCANCEL: EndDialog(dialog, IDCANCEL); break;
+  }
+}
+
+INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wParam,
+                          LPARAM lParam) {
+  auto* main =
+      reinterpret_cast<MainDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      StartUp(dialog, *reinterpret_cast<MainDialog*>(lParam));
+      return TRUE;
+    case WM_COMMAND:
+      if (main && main->config)
+        Command(dialog, *main, LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == IDM_ABOUT) {
+        DialogBoxParamA(main->instance, MAKEINTRESOURCEA(IDD_ABOUT), dialog,
+                        AboutProc, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CTLCOLORSTATIC: {
+      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+      if (id == IDC_SELECT_DEVICE_TEXT || id == IDC_SELECT_TYPE_TEXT ||
+          id == IDC_SELECT_PORT_TEXT) {
+        SetTextColor(reinterpret_cast<HDC>(wParam), kBlue);
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+      }
+      return FALSE;
+    }
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  MainDialog main;
+  main.instance = instance;
+  const INT_PTR result =
+      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainProc,
+                      reinterpret_cast<LPARAM>(&main));
+  if (main.controlObject != nullptr) main.controlObject->Release();
+  if (main.instructionFont != nullptr) DeleteObject(main.instructionFont);
+  if (main.headingFont != nullptr) DeleteObject(main.headingFont);
+  CoUninitialize();
+  return result == -1 ? 1 : 0;
+}

@@ -1,0 +1,46 @@
+// Resource and control identifiers of Varnconf.exe.
+#pragma once
+
+#define IDC_STATIC -1
+
+#define IDD_ABOUT 100
+#define IDS_ABOUT_MENU 101
+#define IDD_MAIN 102
+#define IDI_MAIN 128
+#define IDD_NEW_DEVICE 130
+#define IDB_ABOUT 133
+#define IDD_SCANNER_TEST 134
+
+#define IDM_ABOUT 0x10
+
+// Main dialog.
+#define IDC_DELETE 1003
+#define IDC_NEW 1004
+#define IDC_DEVICE_LIST 1009
+#define IDC_SCANNER_TYPE 1011
+#define IDC_SELECT_DEVICE_TEXT 1012
+#define IDC_SELECT_TYPE_TEXT 1013
+#define IDC_PORT 1014
+#define IDC_SELECT_PORT_TEXT 1015
+#define IDC_AUTOSCAN 1016
+#define IDC_SETUP_SCANNER 1017
+#define IDC_TEST_DEVICE 1018
+#define IDC_CONTROL_OBJECT 1019
+#define IDC_QUIT 1020
+#define IDC_COMPATIBILITY 1021
+
+// New device dialog.
+#define IDC_NEW_NAME 1007
+#define IDC_NEW_PORT 1009
+#define IDC_NEW_TYPE 1011
+#define IDC_NEW_COMPATIBILITY 1012
+#define IDC_NEW_AUTOSCAN 1016
+
+// Scanner Test window.
+#define IDC_TEST_CLOSE 1021
+#define IDC_TEST_SCAN_DATA 1022
+#define IDC_TEST_SCAN_DATA_LABEL 1023
+#define IDC_TEST_SYMBOLOGY 1024
+#define IDC_TEST_HEADING 1025
+
+#define IDC_ABOUT_PICTURE 1100
