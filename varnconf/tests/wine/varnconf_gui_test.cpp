@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -72,17 +73,31 @@ class VarnconfTest : public ::testing::Test {
     CloseHandle(process_);
   }
 
-  void Start() {
+  void Launch(const std::string& program) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::string line = "\"" + wine::ProgramFolder() + "Varnconf.exe\"";
+    std::string line = "\"" + program + "\" any arguments";
     ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0,
                                nullptr, nullptr, &startup, &info));
     CloseHandle(info.hThread);
     process_ = info.hProcess;
+  }
+  void Start(const std::string& program = wine::ProgramFolder() +
+                                          "Varnconf.exe") {
+    Launch(program);
     main_ = WaitForWindow(kMainTitle);
     ASSERT_NE(main_, nullptr) << "the main dialog did not appear";
+  }
+  // The text of the message box captioned "Varnconf", answered with OK;
+  // empty when none came.
+  std::string AnswerBox() {
+    HWND box = WaitForWindow("Varnconf", 10000);
+    if (box == nullptr) return "";
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return text;
   }
   int ExitCode(DWORD timeoutMs = 10000) {
     DWORD code = 12345;
@@ -222,6 +237,113 @@ TEST_F(VarnconfTest, QuitEndsTheProgram) {
   Start();
   Click(main_, kQuit);
   EXPECT_EQ(ExitCode(), 0);
+}
+
+TEST_F(VarnconfTest, EnterAndEscapeEndTheProgramAndTheAboutBoxOpens) {
+  Start();
+  PostMessageA(main_, WM_SYSCOMMAND, 0x10, 0);
+  HWND about = WaitForWindow("About Varnconf");
+  ASSERT_NE(about, nullptr);
+  std::vector<std::string> texts;
+  for (HWND child = GetWindow(about, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    char text[64] = {};
+    GetWindowTextA(child, text, sizeof text);
+    texts.push_back(text);
+  }
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Version 2.0.0.3"),
+            texts.end());
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Varnconf"), texts.end());
+  PostMessageA(about, WM_COMMAND, IDCANCEL, 0);  // Escape
+  ASSERT_TRUE(wine::PumpUntil([&] { return !IsWindow(about); }, 5000));
+  PostMessageA(main_, WM_COMMAND, IDOK, 0);  // Enter
+  EXPECT_EQ(ExitCode(), 0);
+}
+
+TEST_F(VarnconfTest, NamesThatCannotBeAnEntryAreRefusedWithAMessage) {
+  Start();
+  PostMessageA(Control(main_, kNew), BM_CLICK, 0, 0);
+  HWND dialog = WaitForWindow(kNewTitle);
+  ASSERT_NE(dialog, nullptr);
+  SetDlgItemTextA(dialog, kNewName, "a\\b");
+  PostMessageA(Control(dialog, IDOK), BM_CLICK, 0, 0);
+  EXPECT_NE(AnswerBox().find("backslash"), std::string::npos);
+  EXPECT_EQ(Value("a", ""), "<missing>");
+  EXPECT_EQ(Items(kDevices), std::vector<std::string>{"LX410"});
+}
+
+TEST_F(VarnconfTest, DeletingEveryEntryLeavesButtonsThatTouchNothing) {
+  Start();
+  Click(main_, kDelete);
+  ASSERT_TRUE(Items(kDevices).empty());
+  Choose(main_, kType, 1);
+  Choose(main_, kPort, 2);
+  EXPECT_EQ(Value("LX410", ""), "<missing>");
+  PostMessageA(Control(main_, kDelete), BM_CLICK, 0, 0);
+  EXPECT_NE(AnswerBox().find("no device"), std::string::npos);
+  HKEY root = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRoot, 0, KEY_READ, &root),
+            ERROR_SUCCESS);
+  DWORD values = 1;
+  RegQueryInfoKeyA(root, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   &values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(root);
+  EXPECT_EQ(values, 0u) << "nothing is written to the Scanner key itself";
+}
+
+// Varnconf.exe copied alone into a folder, with what stands there as
+// TALSCAN.dll: nothing, a damaged file, or a library without the export.
+class VarnconfRegistrationTest : public VarnconfTest {
+ protected:
+  void SetUp() override {
+    VarnconfTest::SetUp();
+    CreateDirectoryA(kFolder, nullptr);
+    ASSERT_TRUE(CopyFileA((wine::ProgramFolder() + "Varnconf.exe").c_str(),
+                          (std::string(kFolder) + "\\Varnconf.exe").c_str(),
+                          FALSE));
+  }
+  void TearDown() override {
+    VarnconfTest::TearDown();
+    DeleteFileA((std::string(kFolder) + "\\Varnconf.exe").c_str());
+    DeleteFileA((std::string(kFolder) + "\\TALSCAN.dll").c_str());
+    RemoveDirectoryA(kFolder);
+  }
+  static constexpr char kFolder[] = "C:\\varnconf-alone";
+};
+
+TEST_F(VarnconfRegistrationTest, ALibraryThatIsMissingOrCannotRegisterEndsIt) {
+  const std::string program = std::string(kFolder) + "\\Varnconf.exe";
+  const std::string library = std::string(kFolder) + "\\TALSCAN.dll";
+  const struct {
+    const char* what;
+    const char* message;
+  } cases[] = {
+      {"missing",
+       "Missing file:\nTALSCAN.dll\n\nPlease reinstall the KORVA OPOS Driver."},
+      {"damaged", "Failed to register OPOS Scanner Service Object DLL."},
+      {"no export", "Failed to register OPOS Scanner Service Object DLL."},
+  };
+  for (const auto& c : cases) {
+    const std::string what = c.what;
+    if (what == "damaged") {
+      HANDLE file = CreateFileA(library.c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, 0, nullptr);
+      DWORD written = 0;
+      WriteFile(file, "not a library", 13, &written, nullptr);
+      CloseHandle(file);
+    } else if (what == "no export") {
+      ASSERT_TRUE(
+          CopyFileA((wine::ProgramFolder() + "KorvaJposUsb.dll").c_str(),
+                    library.c_str(), FALSE));
+    }
+    Launch(program);
+    EXPECT_EQ(AnswerBox(), c.message) << what;
+    EXPECT_EQ(ExitCode(), 0) << what;
+    EXPECT_EQ(FindWindowA("#32770", kMainTitle), nullptr) << what;
+    CloseHandle(process_);
+    process_ = nullptr;
+  }
+  EXPECT_EQ(Value("LX410", ""), "<missing>") << "no entry was listed or made";
 }
 
 }  // namespace
