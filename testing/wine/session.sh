@@ -49,7 +49,10 @@ start_display() {
   return 1
 }
 
-start_display
+# A program for a person to see keeps the display it was started on.
+if [[ "${WINE_SESSION_KEEP_DISPLAY:-}" != 1 || -z "${DISPLAY:-}" ]]; then
+  start_display
+fi
 
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
