@@ -10,7 +10,6 @@ namespace {
 
 constexpr uint32_t kNameBuffer = 1024;
 constexpr uint32_t kValueNameBuffer = 256;
-constexpr uint32_t kDataBuffer = 1024;
 constexpr size_t kMaxKeyName = 255;
 
 const char kBadName[] =
@@ -93,7 +92,7 @@ bool DeviceConfig::IsDriverDevice(const std::string& name) {
           .Failed()) {
     return false;
   }
-  uint8_t data[kDataBuffer];
+  uint8_t data[kDataBufferSize];
   for (uint32_t index = 0;; ++index) {
     std::string valueName;
     reg::ValueInfo info;
@@ -107,55 +106,49 @@ bool DeviceConfig::IsDriverDevice(const std::string& name) {
   }
 }
 
-bool DeviceConfig::ReadStringValue(const std::string& device,
-                                   const std::string& value,
-                                   std::string& text) {
+// The first value of the device's entry named exactly `value`, its data
+// in `data`; a value whose name or data does not fit is passed over.
+bool DeviceConfig::FindValue(const std::string& device,
+                             const std::string& value,
+                             uint8_t (&data)[kDataBufferSize],
+                             reg::ValueInfo& info) {
   if (!IsValidDeviceName(device)) return false;
   std::unique_ptr<reg::Key> key;
   if (registry_.Open(reg::Root::LocalMachine, EntryPath(device), false, key)
           .Failed()) {
     return false;
   }
-  uint8_t data[kDataBuffer];
   for (uint32_t index = 0;; ++index) {
     std::string name;
-    reg::ValueInfo info;
-    const PlatformError error =
-        key->EnumValue(index, kValueNameBuffer, name, data, sizeof data, info);
-    if (error.Is(syserr::kMoreData)) continue;  // does not fit: not taken
-    if (error.Failed()) return false;
-    if (name == value) {
-      text = AsText(data, info.size);
-      return true;
-    }
-  }
-}
-
-bool DeviceConfig::ReadDwordValue(const std::string& device,
-                                  const std::string& value, uint32_t& number) {
-  if (!IsValidDeviceName(device)) return false;
-  std::unique_ptr<reg::Key> key;
-  if (registry_.Open(reg::Root::LocalMachine, EntryPath(device), false, key)
-          .Failed()) {
-    return false;
-  }
-  uint8_t data[kDataBuffer];
-  for (uint32_t index = 0;; ++index) {
-    std::string name;
-    reg::ValueInfo info;
     const PlatformError error =
         key->EnumValue(index, kValueNameBuffer, name, data, sizeof data, info);
     if (error.Is(syserr::kMoreData)) continue;
     if (error.Failed()) return false;
-    if (name == value) {
-      // Whatever the type; bytes a shorter value lacks count as 0.
-      uint8_t bytes[4] = {};
-      std::memcpy(bytes, data, std::min<uint32_t>(info.size, 4));
-      number = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-               static_cast<uint32_t>(bytes[3]) << 24;
-      return true;
-    }
+    if (name == value) return true;
   }
+}
+
+bool DeviceConfig::ReadStringValue(const std::string& device,
+                                   const std::string& value,
+                                   std::string& text) {
+  uint8_t data[kDataBufferSize];
+  reg::ValueInfo info;
+  if (!FindValue(device, value, data, info)) return false;
+  text = AsText(data, info.size);
+  return true;
+}
+
+bool DeviceConfig::ReadDwordValue(const std::string& device,
+                                  const std::string& value, uint32_t& number) {
+  uint8_t data[kDataBufferSize];
+  reg::ValueInfo info;
+  if (!FindValue(device, value, data, info)) return false;
+  // Whatever the type; bytes a shorter value lacks count as 0.
+  uint8_t bytes[4] = {};
+  std::memcpy(bytes, data, std::min<uint32_t>(info.size, 4));
+  number = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
+           static_cast<uint32_t>(bytes[3]) << 24;
+  return true;
 }
 
 std::string DeviceConfig::SelectedDevice(const MainFields& fields) const {

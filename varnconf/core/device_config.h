@@ -49,6 +49,9 @@ class DeviceConfig {
   const std::string& CurrentDeviceName() const { return currentDevice_; }
 
  private:
+  static constexpr uint32_t kDataBufferSize = 1024;
+  bool FindValue(const std::string& device, const std::string& value,
+                 uint8_t (&data)[kDataBufferSize], reg::ValueInfo& info);
   bool WriteEntry(const std::string& name, const NewDevice& values);
   std::string SelectedDevice(const MainFields& fields) const;
 
