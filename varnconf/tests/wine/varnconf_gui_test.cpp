@@ -178,6 +178,26 @@ TEST_F(VarnconfTest, OtherDriversEntriesAreNeitherListedNorWritten) {
   EXPECT_EQ(Value("Lower", "Service"), "<missing>");
 }
 
+TEST_F(VarnconfTest, StoredTextsThatNoListEntryBeginsWithSelectNothing) {
+  wine::WriteStandardEntry("A", "Model 88 Series", "COM10");
+  wine::WriteStandardEntry("B", "Handheld", "COM");
+  Start();
+  EXPECT_EQ(Selection(kType), -1);
+  EXPECT_EQ(Selection(kPort), -1);
+  EXPECT_EQ(Value("A", "Type"), "") << "the start rewrote what it showed";
+  Choose(main_, kDevices, 1);
+  EXPECT_EQ(SelectedText(kType), "Handheld");
+  EXPECT_EQ(SelectedText(kPort), "COM1");
+  EXPECT_TRUE(Visible(kAutoScan));
+  EXPECT_EQ(Value("B", "Port"), "COM") << "selecting an entry writes nothing";
+}
+
+TEST_F(VarnconfTest, TheCloseBoxEndsTheProgram) {
+  Start();
+  PostMessageA(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(ExitCode(), 0);
+}
+
 TEST_F(VarnconfTest, TypeRulesShowAutoScanAndDisableTheSerialControlsForUsb) {
   Start();
   Choose(main_, kType, 1);  // Handheld
@@ -310,6 +330,23 @@ class VarnconfRegistrationTest : public VarnconfTest {
   }
   static constexpr char kFolder[] = "C:\\varnconf-alone";
 };
+
+TEST_F(VarnconfTest, StartedFromADriveRootTheServiceIsAtTheRoot) {
+  const std::string program = "C:\\Varnconf.exe";
+  const std::string library = "C:\\TALSCAN.dll";
+  ASSERT_TRUE(CopyFileA((wine::ProgramFolder() + "Varnconf.exe").c_str(),
+                        program.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((wine::ProgramFolder() + "TALSCAN.dll").c_str(),
+                        library.c_str(), FALSE));
+  Start(program);
+  EXPECT_EQ(Value("LX410", "Service"), library);
+  PostMessageA(main_, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(ExitCode(), 0);
+  DeleteFileA(program.c_str());
+  DeleteFileA(library.c_str());
+  // Registered from there: put the build's registration back.
+  ASSERT_EQ(wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll"), S_OK);
+}
 
 TEST_F(VarnconfRegistrationTest, ALibraryThatIsMissingOrCannotRegisterEndsIt) {
   const std::string program = std::string(kFolder) + "\\Varnconf.exe";
