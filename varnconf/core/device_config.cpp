@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint32_t kNameBuffer = 1024;
+constexpr uint32_t kKeyNameBuffer = 1024;
 constexpr uint32_t kValueNameBuffer = 256;
 constexpr size_t kMaxKeyName = 255;
 
@@ -76,7 +76,7 @@ void DeviceConfig::RefreshDeviceList() {
            .Failed()) {
     for (uint32_t index = 0;; ++index) {
       std::string name;
-      const PlatformError error = root->EnumKey(index, kNameBuffer, name);
+      const PlatformError error = root->EnumKey(index, kKeyNameBuffer, name);
       if (error.Is(syserr::kMoreData)) continue;  // cannot be an entry here
       if (error.Failed()) break;
       if (IsDriverDevice(name)) names_.push_back(name);
@@ -85,25 +85,13 @@ void DeviceConfig::RefreshDeviceList() {
   view_.SetDeviceList(names_);
 }
 
+// Its default value (the value with the empty name) is this driver's
+// ProgID exactly.
 bool DeviceConfig::IsDriverDevice(const std::string& name) {
-  if (!IsValidDeviceName(name)) return false;
-  std::unique_ptr<reg::Key> key;
-  if (registry_.Open(reg::Root::LocalMachine, EntryPath(name), false, key)
-          .Failed()) {
-    return false;
-  }
   uint8_t data[kDataBufferSize];
-  for (uint32_t index = 0;; ++index) {
-    std::string valueName;
-    reg::ValueInfo info;
-    const PlatformError error =
-        key->EnumValue(index, kNameBuffer, valueName, data, sizeof data, info);
-    if (error.Is(syserr::kMoreData)) continue;
-    if (error.Failed()) return false;
-    if (valueName.empty()) {
-      return AsText(data, info.size) == device_entry::kServiceProgID;
-    }
-  }
+  reg::ValueInfo info;
+  return FindValue(name, "", data, info) &&
+         AsText(data, info.size) == device_entry::kServiceProgID;
 }
 
 // The first value of the device's entry named exactly `value`, its data

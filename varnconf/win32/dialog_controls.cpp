@@ -19,11 +19,18 @@ void SelectInList(HWND dialog, int id, int index) {
   SendDlgItemMessageA(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+std::string ProgramPath() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(),
+                                            static_cast<DWORD>(path.size()));
+    if (length < path.size()) return std::string(path.data(), length);
+    path.resize(path.size() * 2);
+  }
+}
+
 std::string ApplicationName() {
-  std::vector<char> path(32768);
-  const DWORD length =
-      GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  std::string name(path.data(), length);
+  std::string name = ProgramPath();
   const size_t slash = name.find_last_of("\\/");
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const size_t dot = name.find_last_of('.');

@@ -48,17 +48,6 @@ class Win32ServiceLibrary : public ServiceLibrary {
   }
 };
 
-// The program's own path, read whole however long it is.
-std::string ProgramPath() {
-  std::vector<char> path(MAX_PATH);
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(),
-                                            static_cast<DWORD>(path.size()));
-    if (length < path.size()) return std::string(path.data(), length);
-    path.resize(path.size() * 2);
-  }
-}
-
 HFONT ArialBlack(int height) {
   return CreateFontA(height, 0, 0, 0, 900, FALSE, FALSE, FALSE, 0,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
