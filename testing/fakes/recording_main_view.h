@@ -30,15 +30,23 @@ class RecordingMainView : public MainView {
   void EnableSerialControls(bool enabled) override {
     serialControlsEnabled = enabled;
   }
+  void EnableWorkingControls(bool enabled) override {
+    workingControlsEnabled = enabled;
+  }
   void ShowMessage(const std::string& text) override {
     messages.push_back(text);
+  }
+  void ShowWarning(const std::string& text) override {
+    warnings.push_back(text);
   }
 
   MainFields controls;
   std::vector<std::string> deviceList;
   bool autoScanShown = false;
   bool serialControlsEnabled = true;
+  bool workingControlsEnabled = true;
   std::vector<std::string> messages;
+  std::vector<std::string> warnings;
 };
 
 }  // namespace fakes

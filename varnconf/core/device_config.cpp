@@ -170,6 +170,11 @@ void DeviceConfig::LoadSelectedDevice() {
   view_.WriteFields(fields);
 }
 
+bool DeviceConfig::SelectCurrentDevice() {
+  currentDevice_ = SelectedDevice(view_.ReadFields());
+  return !currentDevice_.empty();
+}
+
 void DeviceConfig::ApplyTypeRules() {
   const MainFields fields = view_.ReadFields();
   const lists::TypeRules rules =
@@ -180,10 +185,9 @@ void DeviceConfig::ApplyTypeRules() {
 }
 
 void DeviceConfig::WriteDeviceEntry() {
-  const MainFields fields = view_.ReadFields();
-  currentDevice_ = SelectedDevice(fields);
   // Only a listed entry is written: never the Scanner key itself.
-  if (currentDevice_.empty()) return;
+  if (!SelectCurrentDevice()) return;
+  const MainFields fields = view_.ReadFields();
   NewDevice values;
   values.Type = lists::TextAt(lists::kScannerTypes, fields.TypeIndex);
   values.Port = lists::TextAt(lists::kPorts, fields.PortIndex);

@@ -39,6 +39,9 @@ class DeviceConfig {
                       uint32_t& number);
 
   void LoadSelectedDevice();
+  // CurrentDeviceName becomes the selected entry's name; false when no
+  // entry is selected.
+  bool SelectCurrentDevice();
   void ApplyTypeRules();
   void WriteDeviceEntry();
   // A new entry from the New device dialog: written, listed, selected.

@@ -29,6 +29,11 @@ class MainView {
   virtual void ShowAutoScan(bool shown) = 0;
   // The Port and Compatibility lists and Setup Scanner.
   virtual void EnableSerialControls(bool enabled) = 0;
-  // An OK box owned by the dialog, captioned with the program's name.
+  // The ten working controls: the four lists, AutoScan and the five
+  // buttons.
+  virtual void EnableWorkingControls(bool enabled) = 0;
+  // An OK box owned by the dialog, captioned with the program's name;
+  // a warning box shows the warning icon too.
   virtual void ShowMessage(const std::string& text) = 0;
+  virtual void ShowWarning(const std::string& text) = 0;
 };

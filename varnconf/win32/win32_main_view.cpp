@@ -39,6 +39,19 @@ void Win32MainView::EnableSerialControls(bool enabled) {
   }
 }
 
+void Win32MainView::EnableWorkingControls(bool enabled) {
+  for (int id : {IDC_DEVICE_LIST, IDC_PORT, IDC_SCANNER_TYPE, IDC_AUTOSCAN,
+                 IDC_COMPATIBILITY, IDC_NEW, IDC_DELETE, IDC_QUIT,
+                 IDC_SETUP_SCANNER, IDC_TEST_DEVICE}) {
+    EnableWindow(GetDlgItem(dialog_, id), enabled);
+  }
+}
+
 void Win32MainView::ShowMessage(const std::string& text) {
   MessageBoxA(dialog_, text.c_str(), ApplicationName().c_str(), MB_OK);
+}
+
+void Win32MainView::ShowWarning(const std::string& text) {
+  MessageBoxA(dialog_, text.c_str(), ApplicationName().c_str(),
+              MB_OK | MB_ICONWARNING);
 }

@@ -14,7 +14,9 @@ class Win32MainView : public MainView {
   void SetDeviceList(const std::vector<std::string>& names) override;
   void ShowAutoScan(bool shown) override;
   void EnableSerialControls(bool enabled) override;
+  void EnableWorkingControls(bool enabled) override;
   void ShowMessage(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
 
  private:
   HWND dialog_;
