@@ -160,7 +160,7 @@ HRESULT Call(IDispatch* target, DISPID id, WORD flags,
 }
 
 HRESULT CallWithReferences(IDispatch* target, DISPID id, long number,
-                           long& data, std::string& text) {
+                           long& data, std::string& text, VARIANT* result) {
   LONG dataValue = data;
   BSTR textValue = ToBstr(text);
   VARIANT dataRef;
@@ -172,7 +172,8 @@ HRESULT CallWithReferences(IDispatch* target, DISPID id, long number,
   V_VT(&textRef) = VT_BSTR | VT_BYREF;
   V_BSTRREF(&textRef) = &textValue;
   const HRESULT hr =
-      Call(target, id, DISPATCH_METHOD, {LongVariant(number), dataRef, textRef});
+      Call(target, id, DISPATCH_METHOD, {LongVariant(number), dataRef, textRef},
+           result);
   data = dataValue;
   text = ToAnsi(textValue);
   SysFreeString(textValue);

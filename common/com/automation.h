@@ -54,11 +54,12 @@ class Arguments {
 HRESULT Call(IDispatch* target, DISPID id, WORD flags,
              std::initializer_list<VARIANT> args, VARIANT* result = nullptr);
 
-// Calls a method (number, long* data, BSTR* text), as the DirectIO
+// Calls a method (number, long* data, BSTR* text), as DirectIO and its
 // callbacks are made; the callee may change data and text, and the caller
 // sees the change.
 HRESULT CallWithReferences(IDispatch* target, DISPID id, long number,
-                           long& data, std::string& text);
+                           long& data, std::string& text,
+                           VARIANT* result = nullptr);
 
 VARIANT LongVariant(long value);
 VARIANT BoolVariant(bool value);

@@ -152,7 +152,102 @@ VARIANT TextVariant(BSTR text) {
   return variant;
 }
 
+// Enumerates the one connection point.
+class PointEnumerator final : public IEnumConnectionPoints {
+ public:
+  explicit PointEnumerator(IConnectionPoint* point, ULONG next = 0)
+      : point_(point), next_(next) {
+    point_->AddRef();
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
+                                           void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) ||
+        IsEqualIID(riid, IID_IEnumConnectionPoints)) {
+      *object = this;
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG remaining = --references_;
+    if (remaining == 0) {
+      point_->Release();
+      delete this;
+    }
+    return remaining;
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** points,
+                                 ULONG* fetched) override {
+    if (points == nullptr) return E_POINTER;
+    ULONG given = 0;
+    if (count > 0 && next_ == 0) {
+      points[0] = point_;
+      point_->AddRef();
+      next_ = given = 1;
+    }
+    if (fetched != nullptr) *fetched = given;
+    return given == count ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+    if (count == 0) return S_OK;
+    const bool skipped = next_ == 0 && count == 1;
+    next_ = 1;
+    return skipped ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    next_ = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** copy) override {
+    if (copy == nullptr) return E_POINTER;
+    *copy = new PointEnumerator(point_, next_);
+    return S_OK;
+  }
+
+ private:
+  IConnectionPoint* point_;
+  ULONG next_;
+  ULONG references_ = 1;
+};
+
 }  // namespace
+
+// The control's class information: only the default event interface, as
+// containers ask for it. With STANDIN_WITHOUT_CLASS_INFO set the control
+// does not offer it, as some controls do not, and a client must find the
+// connection point by enumerating.
+class ScannerControl::ClassInfo final : public IProvideClassInfo2 {
+ public:
+  explicit ClassInfo(ScannerControl& owner) : owner_(owner) {}
+  static bool Offered() {
+    return GetEnvironmentVariableA("STANDIN_WITHOUT_CLASS_INFO", nullptr, 0) ==
+           0;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
+                                           void** object) override {
+    return owner_.QueryInterface(riid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override {
+    if (info != nullptr) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override {
+    if (guid == nullptr) return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+    *guid = DIID_OPOSScannerEvents;
+    return S_OK;
+  }
+
+ private:
+  ScannerControl& owner_;
+};
 
 // The control's one connection point, for the event interface.
 class ScannerControl::Connection final : public IConnectionPointContainer,
@@ -175,8 +270,9 @@ class ScannerControl::Connection final : public IConnectionPointContainer,
   // IConnectionPointContainer
   HRESULT STDMETHODCALLTYPE
   EnumConnectionPoints(IEnumConnectionPoints** points) override {
-    if (points) *points = nullptr;
-    return E_NOTIMPL;
+    if (points == nullptr) return E_POINTER;
+    *points = new PointEnumerator(this);
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE
   FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
@@ -233,6 +329,7 @@ class ScannerControl::Connection final : public IConnectionPointContainer,
 
 ScannerControl::ScannerControl()
     : connection_(new Connection(*this)),
+      classInfo_(new ClassInfo(*this)),
       creatorThread_(GetCurrentThreadId()),
       window_(CreateEventWindow(this)) {
   StandInObjectCreated();
@@ -244,6 +341,7 @@ ScannerControl::~ScannerControl() {
   DestroyWindow(window_);
   for (IDispatch* sink : sinks_) sink->Release();
   delete connection_;
+  delete classInfo_;
   StandInObjectDestroyed();
 }
 
@@ -253,6 +351,10 @@ HRESULT ScannerControl::QueryInterface(REFIID riid, void** object) {
     *object = static_cast<IDispatch*>(this);
   } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
     *object = static_cast<IConnectionPointContainer*>(connection_);
+  } else if ((IsEqualIID(riid, IID_IProvideClassInfo2) ||
+              IsEqualIID(riid, IID_IProvideClassInfo)) &&
+             ClassInfo::Offered()) {
+    *object = static_cast<IProvideClassInfo2*>(classInfo_);
   } else {
     *object = nullptr;
     return E_NOINTERFACE;

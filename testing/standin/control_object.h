@@ -46,6 +46,7 @@ class ScannerControl final : public IDispatch {
 
  private:
   class Connection;
+  class ClassInfo;
   ~ScannerControl();
 
   long Open(const std::string& deviceName);
@@ -61,6 +62,7 @@ class ScannerControl final : public IDispatch {
 
   std::atomic<ULONG> references_{1};
   Connection* connection_;
+  ClassInfo* classInfo_;
   DWORD creatorThread_;
   HWND window_;
   IDispatch* service_ = nullptr;

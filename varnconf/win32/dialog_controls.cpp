@@ -19,6 +19,18 @@ void SelectInList(HWND dialog, int id, int index) {
   SendDlgItemMessageA(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+INT_PTR BlueText(HDC context) {
+  SetTextColor(context, RGB(0, 0, 255));
+  SetBkMode(context, TRANSPARENT);
+  return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+HFONT ArialBlack(int height) {
+  return CreateFontA(height, 0, 0, 0, 900, FALSE, FALSE, FALSE, 0,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH, "arial");
+}
+
 std::string ProgramPath() {
   std::vector<char> path(MAX_PATH);
   for (;;) {

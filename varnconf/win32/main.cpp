@@ -11,21 +11,20 @@
 
 #include "varnconf/core/device_config.h"
 #include "varnconf/core/device_lists.h"
+#include "varnconf/core/scanner_check.h"
 #include "varnconf/core/service_registration.h"
 #include "common/registry/win32/win32_registry.h"
 #include "varnconf/win32/dialog_controls.h"
 #include "varnconf/win32/new_device_dialog.h"
+#include "varnconf/win32/opos_scanner_control.h"
 #include "varnconf/win32/resource.h"
+#include "varnconf/win32/scanner_test_window.h"
 #include "varnconf/win32/win32_main_view.h"
 
 namespace {
 
-// {CCB90182-B81E-11D2-AB74-0040054C3719}: the OPOS Scanner control object.
-const CLSID kOposScanner = {0xCCB90182,
-                            0xB81E,
-                            0x11D2,
-                            {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-constexpr COLORREF kBlue = RGB(0, 0, 255);
+// The control object's DataEvent, as a message to the main dialog.
+constexpr UINT kDataEventMessage = WM_APP + 1;
 
 class Win32ServiceLibrary : public ServiceLibrary {
  public:
@@ -48,12 +47,6 @@ class Win32ServiceLibrary : public ServiceLibrary {
   }
 };
 
-HFONT ArialBlack(int height) {
-  return CreateFontA(height, 0, 0, 0, 900, FALSE, FALSE, FALSE, 0,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH, "arial");
-}
-
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) return TRUE;
   if (message == WM_COMMAND &&
@@ -64,28 +57,16 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
-INT_PTR CALLBACK ScannerTestProc(HWND dialog, UINT message, WPARAM wParam,
-                                 LPARAM lParam) {
-  if (message == WM_CTLCOLORSTATIC) {
-    const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-    if (id >= IDC_TEST_SCAN_DATA && id <= IDC_TEST_SYMBOLOGY) {
-      SetTextColor(reinterpret_cast<HDC>(wParam), kBlue);
-      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
-    }
-  }
-  return FALSE;
-}
-
 // Everything the main dialog keeps for its life.
 struct MainDialog {
   HINSTANCE instance = nullptr;
   std::string servicePath;
+  reg::Win32Registry registry;
   std::unique_ptr<Win32MainView> view;
   std::unique_ptr<DeviceConfig> config;
-  reg::Win32Registry registry;
-  IDispatch* controlObject = nullptr;
-  HWND scannerTest = nullptr;
+  std::unique_ptr<OposScannerControl> control;
+  std::unique_ptr<ScannerTestWindow> scannerTest;
+  std::unique_ptr<ScannerCheck> check;
   HFONT instructionFont = nullptr;
   HFONT headingFont = nullptr;
 };
@@ -116,24 +97,23 @@ void StartUp(HWND dialog, MainDialog& main) {
 
   // The control object lives as long as the dialog; a machine without it
   // still configures its entries.
-  CoCreateInstance(kOposScanner, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                   reinterpret_cast<void**>(&main.controlObject));
-  main.scannerTest =
-      CreateDialogParamA(main.instance, MAKEINTRESOURCEA(IDD_SCANNER_TEST),
-                         dialog, ScannerTestProc, 0);
+  main.control = OposScannerControl::Create(dialog, kDataEventMessage);
+  main.headingFont = ArialBlack(26);
+  main.scannerTest = std::make_unique<ScannerTestWindow>(
+      main.instance, dialog, main.headingFont,
+      [&main] { main.check->CloseTest(); });
 
   main.view = std::make_unique<Win32MainView>(dialog);
   main.config = std::make_unique<DeviceConfig>(main.registry, *main.view,
                                                main.servicePath);
+  main.check = std::make_unique<ScannerCheck>(
+      *main.config, *main.view, *main.scannerTest, main.control.get());
   main.instructionFont = ArialBlack(20);
   for (int id :
        {IDC_SELECT_DEVICE_TEXT, IDC_SELECT_TYPE_TEXT, IDC_SELECT_PORT_TEXT}) {
     SendDlgItemMessageA(dialog, id, WM_SETFONT,
                         reinterpret_cast<WPARAM>(main.instructionFont), TRUE);
   }
-  main.headingFont = ArialBlack(26);
-  SendDlgItemMessageA(main.scannerTest, IDC_TEST_HEADING, WM_SETFONT,
-                      reinterpret_cast<WPARAM>(main.headingFont), TRUE);
   main.config->StartUp();
 }
 
@@ -161,9 +141,11 @@ void Command(HWND dialog, MainDialog& main, int id, int code) {
       break;
     }
     case IDC_DELETE: config.DeleteSelectedDevice(); break;
+    case IDC_SETUP_SCANNER: main.check->SetupScanner(); break;
+    case IDC_TEST_DEVICE: main.check->TestDevice(); break;
     case IDC_QUIT:
-    case IDOK: EndDialog(dialog, IDOK); break;
-    case IDCANCEL: EndDialog(dialog, IDCANCEL); break;
+    case IDOK:
+    case IDCANCEL: DestroyWindow(dialog); break;
   }
 }
 
@@ -180,6 +162,9 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wParam,
       if (main && main->config)
         Command(dialog, *main, LOWORD(wParam), HIWORD(wParam));
       return TRUE;
+    case kDataEventMessage:
+      if (main && main->check) main->check->OnDataEvent();
+      return TRUE;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == IDM_ABOUT) {
         DialogBoxParamA(main->instance, MAKEINTRESOURCEA(IDD_ABOUT), dialog,
@@ -191,30 +176,49 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wParam,
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
       if (id == IDC_SELECT_DEVICE_TEXT || id == IDC_SELECT_TYPE_TEXT ||
           id == IDC_SELECT_PORT_TEXT) {
-        SetTextColor(reinterpret_cast<HDC>(wParam), kBlue);
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+        return BlueText(reinterpret_cast<HDC>(wParam));
       }
       return FALSE;
     }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return TRUE;
   }
   return FALSE;
 }
 
 }  // namespace
 
+// The main dialog is modeless with a loop of its own, so that the Scanner
+// Test window beside it gets its keyboard (Enter, Escape) too.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   MainDialog main;
   main.instance = instance;
-  const INT_PTR result =
-      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainProc,
-                      reinterpret_cast<LPARAM>(&main));
-  if (main.controlObject != nullptr) main.controlObject->Release();
+  HWND dialog =
+      CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                         MainProc, reinterpret_cast<LPARAM>(&main));
+  int exitCode = 1;
+  if (dialog != nullptr) {
+    ShowWindow(dialog, SW_SHOW);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      if (main.scannerTest &&
+          IsDialogMessageA(main.scannerTest->Handle(), &message)) {
+        continue;
+      }
+      if (IsDialogMessageA(dialog, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    exitCode = 0;
+  }
+  main.check.reset();
+  main.control.reset();
   if (main.instructionFont != nullptr) DeleteObject(main.instructionFont);
   if (main.headingFont != nullptr) DeleteObject(main.headingFont);
   CoUninitialize();
-  return result == -1 ? 1 : 0;
+  return exitCode;
 }
