@@ -78,6 +78,7 @@ HRESULT ControlEvents::Invoke(DISPID id, REFIID, LCID, WORD,
                               UINT*) {
   ControlEvent event;
   event.id = id;
+  event.thread = GetCurrentThreadId();
   com::Arguments args(params);
   if (params != nullptr && params->cArgs > 0) args.Long(0, event.number);
   if (id == standin::kDirectIOEvent && params->cArgs == 3) {

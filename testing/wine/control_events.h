@@ -20,6 +20,7 @@ struct ControlEvent {
   std::string scanData;
   std::string scanDataLabel;
   long scanDataType = 0;
+  DWORD thread = 0;     // the thread the event came on
 };
 
 class ControlEvents : public IDispatch {

@@ -223,11 +223,14 @@ TEST_F(SerialScanner, ControlObjectReadsTheLabelInsideTheCallback) {
   ASSERT_EQ(OpenEntry("Omni-directional Laser"), 0);
   ClaimAndEnable();
   control.CallString(L"TakeCallbackLog");
-  Scan("A012345678905\r\n");
+  const wine::ControlEvent event = Scan("A012345678905\r\n");
   // The control object called back into the service object from inside
   // SOData, on the receive thread, and got the label: nothing is held.
   EXPECT_EQ(control.CallString(L"TakeCallbackLog"),
             "SOData 1 [A012345678905] 101 (other thread)\n");
+  // And raised DataEvent on the thread that created it, as the standard
+  // control object does.
+  EXPECT_EQ(event.thread, GetCurrentThreadId());
 }
 
 TEST_F(SerialScanner, SecondControlObjectThatFailsToOpenTakesNoEvents) {
