@@ -34,6 +34,10 @@ packets (start 82, sequence, body, end 83, XOR check):
                                   after n records, "nak" refuses
                                   configuration, clock and user id
   PSTATE <port>                   what the scanner received, as key=value
+
+With --scan <port> a fixed scanner waits there from the start, as at a
+till: it accepts the driver's programming and scans a label every
+--every seconds (people trying the programs; nothing else to drive).
 """
 
 import argparse
@@ -366,14 +370,41 @@ class Simulator:
         self.ports.clear()
 
 
+# Labels of a fixed scanner in its native form: code letter, data, CR LF.
+TILL_LABELS = [b"A012345678905", b"F4006381333931", b"FF96385074",
+               b"E01234565", b"K4711-ABC", b"M*CODE39*"]
+
+
+def scan_at_till(simulator, name, every):
+    port = Port(name, simulator.prefix)
+    simulator.ports[name.upper()] = port
+    port.baud = 9600
+    # The replies of each scanner type's programming commands.
+    port.answers += [(b"\x04", b"OK\r\n"), (b"----", b"\x06"),
+                     (b"IS01", b"\x06")]
+    index = 0
+    while simulator.running and not port.closed:
+        time.sleep(every)
+        port.feed(TILL_LABELS[index % len(TILL_LABELS)] + b"\r\n")
+        index += 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--prefix", required=True, help="the Wine prefix")
     parser.add_argument("--port-file", required=True,
                         help="where to write the TCP port it listens on")
+    parser.add_argument("--scan", metavar="PORT",
+                        help="a fixed scanner on that port scans by itself")
+    parser.add_argument("--every", type=float, default=3.0,
+                        help="seconds between its labels")
     options = parser.parse_args()
 
     simulator = Simulator(options.prefix)
+    if options.scan:
+        threading.Thread(target=scan_at_till,
+                         args=(simulator, options.scan, options.every),
+                         daemon=True).start()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))

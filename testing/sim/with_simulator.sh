@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs a command with the scanner simulator serving the Wine prefix's COM
 # ports; the simulator's address is in SCANNER_SIM. The simulator is
-# stopped on exit, also on failure.
+# stopped on exit, also on failure. SCANNER_SIM_OPTIONS adds options of
+# the simulator (--scan COM1 for a scanner that scans by itself).
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 here=$(cd "$(dirname "$0")" && pwd)
 port_file=$(mktemp -u "${TMPDIR:-/tmp}/scanner-sim.XXXXXX")
-python3 "$here/scanner_sim.py" --prefix "$WINEPREFIX" --port-file "$port_file" &
+# shellcheck disable=SC2086  # the options are words
+python3 "$here/scanner_sim.py" --prefix "$WINEPREFIX" --port-file "$port_file" \
+  ${SCANNER_SIM_OPTIONS:-} &
 sim_pid=$!
 cleanup() {
   kill "$sim_pid" >/dev/null 2>&1 || true

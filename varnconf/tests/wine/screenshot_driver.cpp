@@ -1,6 +1,7 @@
 // Opens one of Varnconf's windows for a screenshot and copies what the
 // screen shows of it into a bitmap file: with "main" the main dialog as
-// it starts, with "new" the New device dialog, with "about" the About box.
+// it starts, with "new" the New device dialog, with "about" the About box,
+// with "test" the Scanner Test window once it shows a scanned label.
 // The window is left open; "close" ends the program.
 #include <windows.h>
 
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(argv[1], "about") == 0) {
     PostMessageA(main, WM_SYSCOMMAND, 0x10, 0);
     title = "About Varnconf";
+  } else if (std::strcmp(argv[1], "test") == 0) {
+    PostMessageA(GetDlgItem(main, 1018), BM_CLICK, 0, 0);
+    title = "Scanner Test ";
   } else if (std::strcmp(argv[1], "close") == 0) {
     HWND open = GetLastActivePopup(main);
     if (open != main) PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
@@ -82,5 +86,13 @@ int main(int argc, char** argv) {
   }
   HWND window = WaitForWindow(title);
   if (window == nullptr) return 1;
+  if (std::strcmp(argv[1], "test") == 0) {
+    char label[256] = {};
+    for (int i = 0; i < 200 && label[0] == '\0'; ++i) {
+      Sleep(50);
+      GetDlgItemTextA(window, 1023, label, sizeof label);
+    }
+    if (label[0] == '\0') return 1;
+  }
   return SaveWindow(window, argv[2]) ? 0 : 1;
 }
