@@ -173,6 +173,84 @@ TEST_F(VarnconfTest, DeletingEveryEntryLeavesButtonsThatTouchNothing) {
   EXPECT_EQ(values, 0u) << "nothing is written to the Scanner key itself";
 }
 
+TEST_F(VarnconfTest, HostileEntriesAreReadSafelyAndOnlyListedOnesWritten) {
+  // Thousands of other drivers' entries.
+  for (int i = 0; i < 3000; ++i) {
+    HKEY key = nullptr;
+    const std::string path = std::string(kRoot) + "\\Other" + std::to_string(i);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  wine::WriteStandardEntry("A first", "Omni-directional Laser", "COM1");
+  const std::string longName(200, 'n');
+  const std::string longValueName(1024, 'v');
+  wine::WriteDeviceEntry(
+      "Odd",
+      {wine::Text("", "TALSCAN.ScannerSO"),
+       {"Type", REG_BINARY, "Handheld"},  // no NUL, and not a string
+       wine::Text("Port", "COM3"),        // written without its NUL
+       wine::Text("Compatibility", std::string(2000, 'K')),
+       wine::Text(longValueName, std::string(1024, 'x')),
+       {"AutoScan", REG_SZ, "1"}});
+  wine::WriteDeviceEntry(longName, {wine::Text("", "TALSCAN.ScannerSO")});
+  // Begins with the ProgID but is longer than any reader takes.
+  wine::WriteDeviceEntry("Huge", {wine::Text("", "TALSCAN.ScannerSO" +
+                                                     std::string(1500, ' '))});
+  Start();
+  std::vector<std::string> listed = Items(kDevices);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"A first", "Odd", longName}));
+  ASSERT_EQ(SelectedText(kDevices), "A first") << "the start rewrote it alone";
+  const std::vector<std::string> items = Items(kDevices);
+  Choose(main_, kDevices,
+         static_cast<int>(std::find(items.begin(), items.end(), "Odd") -
+                          items.begin()));
+  EXPECT_EQ(SelectedText(kType), "Handheld");
+  EXPECT_EQ(SelectedText(kPort), "COM3");
+  EXPECT_EQ(Selection(kCompatibility), -1) << "too long: passed over";
+  EXPECT_FALSE(IsDlgButtonChecked(main_, kAutoScan)) << "'1' is 49, not 0-2";
+  Choose(main_, kPort, 1);
+  EXPECT_EQ(Value("Odd", "Port"), "COM2");
+  EXPECT_EQ(Value("Odd", "Type"), "Handheld");
+  EXPECT_EQ(Value(longName, ""), "TALSCAN.ScannerSO");
+  for (const char* other : {"Other0", "Other1234", "Other2999", "Huge"}) {
+    EXPECT_EQ(Value(other, "Service"), "<missing>") << other;
+  }
+}
+
+// Longer than the 256-byte buffer the path once went into, and still
+// within MAX_PATH, which programs can start from.
+TEST_F(VarnconfTest, AProgramPathLongerThan256BytesIsUsedWhole) {
+  std::string folder = "C:";
+  for (int length : {60, 60, 60, 59}) {
+    folder += "\\" + std::string(length, static_cast<char>('a' + length % 7));
+    CreateDirectoryA(folder.c_str(), nullptr);
+  }
+  const std::string program = folder + "\\Varnconf.exe";
+  const std::string library = folder + "\\TALSCAN.dll";
+  ASSERT_EQ(program.size(), 258u);
+  ASSERT_TRUE(CopyFileA(DefaultProgram().c_str(), program.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((wine::ProgramFolder() + "TALSCAN.dll").c_str(),
+                        library.c_str(), FALSE));
+  Start(program);
+  EXPECT_EQ(Value("LX410", "Service"), library);
+  EXPECT_EQ(wine::DefaultValue(HKEY_CLASSES_ROOT,
+                               "CLSID\\{3C11BE62-5309-11D6-8E44-0050DAC580E1}"
+                               "\\InprocServer32"),
+            library);
+  PostMessageA(main_, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(ExitCode(), 0);
+  ASSERT_EQ(wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll"), S_OK);
+  DeleteFileA(program.c_str());
+  DeleteFileA(library.c_str());
+  for (int depth = 0; depth < 4; ++depth) {
+    RemoveDirectoryA(folder.c_str());
+    folder.erase(folder.find_last_of('\\'));
+  }
+}
+
 // Varnconf.exe copied alone into a folder, with what stands there as
 // TALSCAN.dll: nothing, a damaged file, or a library without the export.
 class VarnconfRegistrationTest : public VarnconfTest {
