@@ -402,6 +402,10 @@ HRESULT ScannerControl::Invoke(DISPID id, REFIID, LCID, WORD flags,
   const MemberInfo* member = FindMember(id);
   if (member == nullptr) return DISP_E_MEMBERNOTFOUND;
   if (member->kind == kCallback) return Callback(id, params);
+  // A control object that fails every call, for its clients' tests.
+  if (GetEnvironmentVariableA("STANDIN_FAIL_EVERY_CALL", nullptr, 0) != 0) {
+    return E_FAIL;
+  }
   return Member(id, flags, params, result, argError);
 }
 

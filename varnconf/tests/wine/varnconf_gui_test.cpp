@@ -142,6 +142,33 @@ TEST_F(VarnconfTest, EnterAndEscapeEndTheProgramAndTheAboutBoxOpens) {
   EXPECT_EQ(ExitCode(), 0);
 }
 
+// The control that has the keyboard in the program's window.
+int FocusedId(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
+}
+
+TEST_F(VarnconfTest, TabWalksTheControlsInOrderAndAltF4Ends) {
+  Start();
+  std::vector<int> order = {FocusedId(main_)};
+  for (int i = 0; i < 9; ++i) {
+    HWND focused = Control(main_, order.back());
+    PostMessageA(focused, WM_KEYDOWN, VK_TAB, 0);
+    wine::PumpUntil([&] { return FocusedId(main_) != order.back(); }, 2000);
+    order.push_back(FocusedId(main_));
+  }
+  EXPECT_EQ(order, (std::vector<int>{kDevices, kNew, kDelete, kType,
+                                     kCompatibility, kPort, kSetup, 1018,
+                                     kQuit, kDevices}))
+      << "the hidden AutoScan box is passed over";
+  // Alt+F4 on a button (Wine's drop-down lists keep Alt keys to
+  // themselves).
+  PostMessageA(Control(main_, kQuit), WM_SYSKEYDOWN, VK_F4, 1 << 29);
+  EXPECT_EQ(ExitCode(), 0);
+}
+
 TEST_F(VarnconfTest, NamesThatCannotBeAnEntryAreRefusedWithAMessage) {
   Start();
   Press(main_, kNew);

@@ -268,6 +268,22 @@ TEST_F(VarnconfScannerTest, UsbScannerThatIsNotThere) {
   EXPECT_FALSE(Enabled(kSetup)) << "the type's rules apply again";
 }
 
+TEST_F(VarnconfScannerTest, AControlObjectThatFailsEveryCallIsAFailedOpen) {
+  wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kComPort);
+  SetEnvironmentVariableA("STANDIN_FAIL_EVERY_CALL", "1");
+  Start();
+  SetEnvironmentVariableA("STANDIN_FAIL_EVERY_CALL", nullptr);
+  Press(main_, kSetup);
+  EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
+  EXPECT_TRUE(AllEnabled());
+  Press(main_, kTestDevice);
+  EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
+  test_ = WaitForWindow(kTestTitle);
+  ASSERT_NE(test_, nullptr);
+  Press(test_, kClose);
+  EXPECT_TRUE(TestClosed());
+}
+
 TEST_F(VarnconfScannerTest, WithoutTheControlObjectBothButtonsSaySo) {
   const std::string clsid = "CLSID\\{CCB90182-B81E-11D2-AB74-0040054C3719}";
   wine::DeleteKeyTree(HKEY_CLASSES_ROOT, clsid);
