@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and only what is
 # missing: the host toolchain and test libraries, clang for fuzzing, the
-# mingw-w64 cross compiler, 32-bit Wine, Xvfb, Python for the simulators
-# and a JDK for the Java bridge.
+# mingw-w64 cross compiler, 32-bit Wine, Xvfb, Python for the simulators,
+# a JDK for the Java bridge and wixl (msitools) for the installer package.
 set -euo pipefail
 
 packages=(
@@ -14,6 +14,7 @@ packages=(
   xvfb xauth
   python3
   openjdk-17-jdk-headless
+  msitools wixl
 )
 
 missing=()

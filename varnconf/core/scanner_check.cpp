@@ -111,3 +111,8 @@ void ScannerCheck::CloseTest() {
   test_.Show(false);
   activity_ = Activity::kIdle;
 }
+
+bool ScannerCheck::ReadyToQuit() {
+  if (activity_ == Activity::kTesting) CloseTest();
+  return activity_ == Activity::kIdle;
+}

@@ -33,6 +33,10 @@ class ScannerCheck {
   void OnDataEvent();
   // Close in the Scanner Test window (also its Enter and Escape).
   void CloseTest();
+  // Whether the program may end now: a test shown is closed first. Not
+  // while a call to the control object waits, or the dialog would be gone
+  // when it returns.
+  bool ReadyToQuit();
 
  private:
   long Open(const std::string& device);

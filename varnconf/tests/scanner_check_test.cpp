@@ -159,6 +159,24 @@ TEST_F(ScannerCheckTest, PressesWhileACallWaitsAreIgnored) {
   EXPECT_FALSE(test.shown);
 }
 
+TEST_F(ScannerCheckTest, QuitClosesATestFirstButNeverEndsACallInProgress) {
+  EXPECT_TRUE(check.ReadyToQuit());
+  std::vector<bool> readyDuringCalls;
+  control.onCall = [&](const std::string& call) {
+    if (call.rfind("DirectIO", 0) == 0 || call == "Close") {
+      readyDuringCalls.push_back(check.ReadyToQuit());
+    }
+  };
+  check.SetupScanner();
+  check.TestDevice();
+  control.calls.clear();
+  EXPECT_TRUE(check.ReadyToQuit());
+  EXPECT_EQ(control.calls, Calls{"Close"});
+  EXPECT_FALSE(test.shown);
+  EXPECT_TRUE(Rewritten());
+  EXPECT_EQ(readyDuringCalls, (std::vector<bool>{false, false, false}));
+}
+
 TEST_F(ScannerCheckTest, WithoutControlObjectOrEntryNothingIsCalled) {
   ScannerCheck missing(config, view, test, nullptr);
   missing.SetupScanner();

@@ -145,7 +145,9 @@ void Command(HWND dialog, MainDialog& main, int id, int code) {
     case IDC_TEST_DEVICE: main.check->TestDevice(); break;
     case IDC_QUIT:
     case IDOK:
-    case IDCANCEL: DestroyWindow(dialog); break;
+    case IDCANCEL:
+      if (main.check->ReadyToQuit()) DestroyWindow(dialog);
+      break;
   }
 }
 

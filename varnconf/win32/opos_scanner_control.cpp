@@ -64,12 +64,16 @@ IConnectionPoint* FindEventPoint(IDispatch* control) {
   return point;
 }
 
-long Answer(HRESULT hr, VARIANT& result) {
-  if (FAILED(hr) || V_VT(&result) == VT_EMPTY) {
-    VariantClear(&result);
-    return opos::kFailure;
+// A call's result as a number, `otherwise` when the call failed or its
+// result is none or not a number.
+long Number(HRESULT hr, VARIANT& result, long otherwise) {
+  long number = otherwise;
+  if (SUCCEEDED(hr) && V_VT(&result) != VT_EMPTY &&
+      SUCCEEDED(VariantChangeType(&result, &result, 0, VT_I4))) {
+    number = V_I4(&result);
   }
-  return com::TakeLong(result);
+  VariantClear(&result);
+  return number;
 }
 
 }  // namespace
@@ -176,13 +180,13 @@ OposScannerControl::~OposScannerControl() {
   control_->Release();
 }
 
-// A failed call, or one without a result, counts as OPOS_E_FAILURE.
+// A failed call, or one without an OPOS result, counts as OPOS_E_FAILURE.
 long OposScannerControl::Method(DISPID id,
                                 std::initializer_list<VARIANT> args) {
   VARIANT result;
   VariantInit(&result);
-  return Answer(com::Call(control_, id, DISPATCH_METHOD, args, &result),
-                result);
+  return Number(com::Call(control_, id, DISPATCH_METHOD, args, &result),
+                result, opos::kFailure);
 }
 
 void OposScannerControl::Put(DISPID id, bool value) {
@@ -222,9 +226,9 @@ long OposScannerControl::DirectIO(long command, long& data,
   VARIANT result;
   VariantInit(&result);
   // pData and pString by reference, as the member declares them.
-  return Answer(com::CallWithReferences(control_, kDirectIO, command, data,
+  return Number(com::CallWithReferences(control_, kDirectIO, command, data,
                                         text, &result),
-                result);
+                result, opos::kFailure);
 }
 
 void OposScannerControl::SetDataEventEnabled(bool enabled) {
@@ -248,10 +252,7 @@ std::string OposScannerControl::ScanDataLabel() {
 long OposScannerControl::ScanDataType() {
   VARIANT result;
   VariantInit(&result);
-  if (FAILED(com::Call(control_, kScanDataType, DISPATCH_PROPERTYGET, {},
-                       &result))) {
-    VariantClear(&result);
-    return 0;
-  }
-  return com::TakeLong(result);
+  return Number(
+      com::Call(control_, kScanDataType, DISPATCH_PROPERTYGET, {}, &result),
+      result, 0);
 }

@@ -80,8 +80,11 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(argv[1], "close") == 0) {
     HWND open = GetLastActivePopup(main);
     if (open != main) PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
-    Sleep(300);
-    PostMessageA(main, WM_COMMAND, IDCANCEL, 0);
+    // The program does not end while a call of its waits: ask again.
+    for (int i = 0; i < 50 && IsWindow(main); ++i) {
+      Sleep(200);
+      PostMessageA(main, WM_COMMAND, IDCANCEL, 0);
+    }
     return 0;
   }
   HWND window = WaitForWindow(title);

@@ -40,14 +40,18 @@ HWND WaitForWindow(const char* title, DWORD timeoutMs) {
 void VarnconfTest::SetUp() { wine::DeleteKeyTree(HKEY_LOCAL_MACHINE, kRoot); }
 
 void VarnconfTest::TearDown() {
-  if (process_ == nullptr) return;
-  if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-    if (main_) PostMessageA(main_, WM_COMMAND, IDCANCEL, 0);
-    if (WaitForSingleObject(process_, 5000) != WAIT_OBJECT_0) {
-      TerminateProcess(process_, 1);
+  if (process_ != nullptr) {
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+      if (main_) PostMessageA(main_, WM_COMMAND, IDCANCEL, 0);
+      if (WaitForSingleObject(process_, 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 1);
+      }
     }
+    CloseHandle(process_);
   }
-  CloseHandle(process_);
+  // The build's service object, also after a test that ran a copy of the
+  // program from elsewhere (each start registers the library beside it).
+  wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll");
 }
 
 std::string VarnconfTest::DefaultProgram() {

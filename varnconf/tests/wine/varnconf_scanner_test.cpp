@@ -37,6 +37,8 @@ class VarnconfScannerTest : public VarnconfTest {
   void TearDown() override {
     VarnconfTest::TearDown();
     sim.ClosePort(kComPort);
+    // Also after a test that took the control object away.
+    wine::RegisterLibrary(wine::ProgramFolder() + "OposScannerStandIn.dll");
   }
 
   // The entry's description changed behind the program's back: a rewrite
@@ -89,6 +91,18 @@ class VarnconfScannerTest : public VarnconfTest {
     wine::PumpUntil([&] { return Shown(kLabel) == label; }, 5000);
     return Shown(kScanData) + " | " + Shown(kLabel) + " | " + Shown(kSymbology);
   }
+  // Test Device on an entry that cannot be opened: the box, then the
+  // window with the main controls disabled until its Close.
+  void FailedTestEndsWithClose(const std::string& message) {
+    Press(main_, kTestDevice);
+    EXPECT_EQ(AnswerBox(), message);
+    test_ = WaitForWindow(kTestTitle);
+    ASSERT_NE(test_, nullptr);
+    EXPECT_TRUE(NoneEnabled());
+    Press(test_, kClose);
+    EXPECT_TRUE(wine::PumpUntil([&] { return !IsWindowVisible(test_); }, 10000));
+    EXPECT_TRUE(Enabled(kTestDevice));
+  }
   bool TestClosed() {
     return wine::PumpUntil(
         [&] { return !IsWindowVisible(test_) && AllEnabled(); }, 10000);
@@ -129,18 +143,12 @@ TEST_F(VarnconfScannerTest, AnEntryThatCannotOpenIsReported) {
   Spoil();
   Press(main_, kSetup);
   EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
+  SendMessageA(main_, WM_NULL, 0, 0);  // the handler has returned
   EXPECT_TRUE(AllEnabled());
   EXPECT_EQ(Value(kDevice, "Description"), "spoilt") << "not rewritten";
 
-  // Test Device: the error, then the window with what it showed last;
-  // the main dialog stays disabled until Close.
-  Press(main_, kTestDevice);
-  EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
-  test_ = WaitForWindow(kTestTitle);
-  ASSERT_NE(test_, nullptr);
-  EXPECT_TRUE(NoneEnabled());
-  Press(test_, kClose);
-  EXPECT_TRUE(TestClosed());
+  // Test Device: the error, then the window with what it showed last.
+  FailedTestEndsWithClose("OPOS Error = 111.\nCould not open scanner device.");
   EXPECT_TRUE(Rewritten());
 }
 
@@ -192,17 +200,18 @@ TEST_F(VarnconfScannerTest, TestDeviceShowsEachLabelInEachMode) {
 TEST_F(VarnconfScannerTest, EscapeAndEnterInTheTestWindowActAsClose) {
   wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kComPort);
   Start();
-  for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+  // Each test opens the device again, which it could not if the key had
+  // left it open.
+  for (WPARAM key : {WPARAM{VK_ESCAPE}, WPARAM{VK_RETURN}, WPARAM{0}}) {
     ASSERT_NE(OpenTest(), nullptr);
     EXPECT_EQ(Scan("A012345678905\r\n", "012345678905"),
               "A012345678905 | 012345678905 | 101 (UPC-A)");
+    if (key == 0) break;
     // The key as the keyboard brings it, to the window's focused button.
     PostMessageA(Control(test_, kClose), WM_KEYDOWN, key, 0);
     EXPECT_TRUE(TestClosed()) << key;
-    sim.Feed(kComPort, "K1\r\n");
-    Sleep(300);
-    EXPECT_EQ(Shown(kLabel), "012345678905") << "the device was closed";
   }
+  EXPECT_EQ(FindWindowA("#32770", "Varnconf"), nullptr) << "no open error";
 }
 
 TEST_F(VarnconfScannerTest, EventsFoundWithoutClassInformation) {
@@ -246,7 +255,9 @@ TEST_F(VarnconfScannerTest, GarbageAndAFloodDuringATestEndCleanly) {
   std::string flood;
   for (int i = 0; i < 200; ++i) flood += "M" + std::to_string(i) + "\r\n";
   sim.Feed(kComPort, flood);
-  Sleep(200);
+  // Closed while the flood is still coming in.
+  EXPECT_TRUE(wine::PumpUntil(
+      [&] { return Shown(kSymbology) == "108 (Code 39)"; }, 5000));
   Press(test_, kClose);
   EXPECT_TRUE(TestClosed());
   EXPECT_NE(OpenTest(), nullptr) << "and a new test opens";
@@ -258,13 +269,7 @@ TEST_F(VarnconfScannerTest, UsbScannerThatIsNotThere) {
   wine::WriteStandardEntry(kDevice, "OPOS USB Scanner", kComPort);
   Start();
   EXPECT_FALSE(Enabled(kSetup));
-  Press(main_, kTestDevice);
-  EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
-  test_ = WaitForWindow(kTestTitle);
-  ASSERT_NE(test_, nullptr);
-  Press(test_, kClose);
-  EXPECT_TRUE(wine::PumpUntil([&] { return !IsWindowVisible(test_); }, 5000));
-  EXPECT_TRUE(Enabled(kTestDevice));
+  FailedTestEndsWithClose("OPOS Error = 111.\nCould not open scanner device.");
   EXPECT_FALSE(Enabled(kSetup)) << "the type's rules apply again";
 }
 
@@ -276,33 +281,30 @@ TEST_F(VarnconfScannerTest, AControlObjectThatFailsEveryCallIsAFailedOpen) {
   Press(main_, kSetup);
   EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
   EXPECT_TRUE(AllEnabled());
-  Press(main_, kTestDevice);
-  EXPECT_EQ(AnswerBox(), "OPOS Error = 111.\nCould not open scanner device.");
-  test_ = WaitForWindow(kTestTitle);
-  ASSERT_NE(test_, nullptr);
-  Press(test_, kClose);
-  EXPECT_TRUE(TestClosed());
+  FailedTestEndsWithClose("OPOS Error = 111.\nCould not open scanner device.");
 }
 
 TEST_F(VarnconfScannerTest, WithoutTheControlObjectBothButtonsSaySo) {
-  const std::string clsid = "CLSID\\{CCB90182-B81E-11D2-AB74-0040054C3719}";
-  wine::DeleteKeyTree(HKEY_CLASSES_ROOT, clsid);
+  wine::DeleteKeyTree(HKEY_CLASSES_ROOT,
+                      "CLSID\\{CCB90182-B81E-11D2-AB74-0040054C3719}");
   Start();
   EXPECT_EQ(Items(kDevices), std::vector<std::string>{"LX410"});
   Press(main_, kSetup);
   const std::string message = AnswerBox();
-  Press(main_, kTestDevice);
-  const std::string testMessage = AnswerBox();
-  test_ = WaitForWindow(kTestTitle);
-  if (test_ != nullptr) Press(test_, kClose);
-  const bool closed = test_ != nullptr && TestClosed();
-  ASSERT_EQ(wine::RegisterLibrary(wine::ProgramFolder() +
-                                  "OposScannerStandIn.dll"),
-            S_OK);
   EXPECT_NE(message.find("control object is not installed"), std::string::npos)
       << message;
-  EXPECT_EQ(testMessage, message);
-  EXPECT_TRUE(closed);
+  FailedTestEndsWithClose(message);
+}
+
+TEST_F(VarnconfScannerTest, QuittingDuringATestClosesItFirst) {
+  wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kComPort);
+  Start();
+  ASSERT_NE(OpenTest(), nullptr);
+  Spoil();
+  PostMessageA(main_, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+  EXPECT_EQ(ExitCode(), 0);
+  EXPECT_EQ(Value(kDevice, "Description"), kDescription)
+      << "the test's Close wrote the entry";
 }
 
 }  // namespace
