@@ -128,6 +128,17 @@ The loop itself wakes about three times a second (a 101 ms read time-out
 and a 250 ms pause); under Wine each read and each pause costs several
 switches between the process and the Wine server.
 
+## Close of an idle device, and the silence of a portable scanner
+
+Close of an open fixed scanner that has been idle for a random 0 to 1.5 s,
+20 times: $(value close_idle_median_ms) ms median, $(value close_idle_max_ms) ms at most. Close of an open,
+idle USB scanner (host, the simulated device above): $(usb_counter close_idle_ms) ms.
+
+A portable M-20 that sends its ready packet and then never answers the
+download request is given up with status 900 after
+$(value portable_silence_min_ms) to $(value portable_silence_max_ms) ms of silence (3 runs; the pause had
+the silence last eleven periods of about 351 ms, 3.9 s).
+
 ## USB scanner (host)
 
 Decoding one input report (\`BM_DecodeReport\`, a UPC-A with its one-byte

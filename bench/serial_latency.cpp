@@ -2,7 +2,11 @@
 // simulated scanner has written a label's last byte on the pty to the
 // moment SOData reaches the control object, over many labels sent at the
 // line rate at random moments. Then an idle phase (device open, then
-// closed) during which the runner counts the process's wake-ups.
+// closed) during which the runner counts the process's wake-ups, the time
+// Close of an idle device takes, and the silence after which a portable
+// scanner that does not answer is given up (status 900).
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
+
 #include <objbase.h>
 #include <windows.h>
 
@@ -14,7 +18,6 @@
 
 #include "bench/timing_control.h"
 #include "common/opos/opos.h"
-#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -56,6 +59,74 @@ double Percentile(std::vector<double> values, double fraction) {
   const size_t index = std::min(values.size() - 1,
                                 static_cast<size_t>(fraction * values.size()));
   return values[index];
+}
+
+double MsSince(LONGLONG start) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return (CounterToNs(now.QuadPart) - CounterToNs(start)) / 1e6;
+}
+
+LONGLONG Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+long Open(wine::Dispatch& so, TimingControl& control) {
+  const long opened =
+      so.CallLong(L"OpenService", {wine::Bstr("Scanner"), wine::Bstr(kDevice),
+                                   wine::DispatchVariant(&control)});
+  so.CallLong(L"Claim", {wine::Long(0)});
+  so.CallLong(L"SetPropertyNumber",
+              {wine::Long(opos::pidx::DeviceEnabled), wine::Long(1)});
+  return opened;
+}
+
+// Close of an open, idle fixed scanner, at random moments of its silence.
+void MeasureClose(wine::SimulatorClient& sim) {
+  wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kPort);
+  std::mt19937 random(54321);
+  std::uniform_int_distribution<int> idleMs(0, 1500);
+  std::vector<double> closes;
+  for (int i = 0; i < 20; ++i) {
+    wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
+    TimingControl control;
+    if (Open(so, control) != 0) return;
+    Sleep(idleMs(random));
+    const LONGLONG start = Now();
+    so.CallLong(L"Close");
+    closes.push_back(MsSince(start));
+  }
+  printf("RESULT close_idle_median_ms %.2f\n", Percentile(closes, 0.5));
+  printf("RESULT close_idle_max_ms %.2f\n", Percentile(closes, 1));
+}
+
+// A portable scanner that says it is ready and then never answers the
+// download request: the silence from its ready packet to the status 900
+// that gives it up.
+void MeasurePortableSilence(wine::SimulatorClient& sim) {
+  wine::WriteStandardEntry(kDevice, "Portable Scanner M-20", kPort);
+  std::vector<double> silences;
+  for (int i = 0; i < 3; ++i) {
+    wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
+    TimingControl control;
+    if (Open(so, control) != 0) return;
+    so.CallLong(L"DirectIO", {wine::Long(200), wine::Long(0), wine::Bstr("")});
+    Sleep(100 * i);
+    const LONGLONG start = Now();
+    sim.Command("READY " + std::string(kPort));
+    while (control.LastStatus() != 900 && control.WaitForCallback(10000)) {
+    }
+    if (control.LastStatus() == 900) {
+      silences.push_back(
+          (CounterToNs(control.LastStatusTime()) - CounterToNs(start)) / 1e6);
+    }
+    so.CallLong(L"Close");
+  }
+  if (silences.empty()) return;
+  printf("RESULT portable_silence_min_ms %.0f\n", Percentile(silences, 0));
+  printf("RESULT portable_silence_max_ms %.0f\n", Percentile(silences, 1));
 }
 
 int Run(int labels) {
@@ -119,6 +190,9 @@ int Run(int labels) {
   printf("MARK idle-closed-start\n");
   Sleep(10000);
   printf("MARK idle-closed-end\n");
+
+  MeasureClose(sim);
+  MeasurePortableSilence(sim);
   sim.ClosePort(kPort);
   return 0;
 }

@@ -103,7 +103,10 @@ void BM_UsbReportToSOData(benchmark::State& state) {
   const int before = scanner->Waits();
   std::this_thread::sleep_for(std::chrono::seconds(2));
   state.counters["idle_wakeups_per_second"] = (scanner->Waits() - before) / 2.0;
+  const Clock::time_point closing = Clock::now();
   service.Close();
+  state.counters["close_idle_ms"] =
+      std::chrono::duration<double, std::milli>(Clock::now() - closing).count();
 }
 BENCHMARK(BM_UsbReportToSOData)->Iterations(1)->Unit(benchmark::kMillisecond);
 
