@@ -162,6 +162,18 @@ class TappedPort : public SerialPort {
   PlatformError Signal(LineSignal signal) override {
     return inner_.Signal(signal);
   }
+  // A wait that takes a byte is a read of that byte; one that finds
+  // nothing is not a silent read of the framing rules.
+  PlatformError WaitForByte(uint8_t& byte, uint32_t timeoutMs,
+                            Wait& outcome) override {
+    if (beforeRead) beforeRead();
+    const PlatformError error = inner_.WaitForByte(byte, timeoutMs, outcome);
+    if (afterRead && (error.Failed() || outcome == Wait::kByte)) {
+      afterRead(&byte, error.Failed() ? -1 : 1);
+    }
+    return error;
+  }
+  void Interrupt() override { inner_.Interrupt(); }
 
  private:
   SerialPort& inner_;

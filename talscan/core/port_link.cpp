@@ -63,7 +63,9 @@ void PortLink::GiveSlot() {
 PortLink::Hold::Hold(PortLink& link) : link_(link), taken_(link.TakeSlot()) {
   if (!taken_) return;
   link_.opening_.ProgrammingActive = true;
-  // Waits for a read the receive thread may have begun before the flag.
+  // Waits for a read the receive thread may have begun before the flag;
+  // a wait for input is ended, not waited out.
+  link_.Interrupt();
   std::lock_guard<std::mutex> wait(link_.readGate_);
 }
 
@@ -100,6 +102,24 @@ PortLink::ReadResult PortLink::ReceiveByte(uint8_t& byte) {
   if (count < 0 || !port_.Present()) return ReadResult::kFailed;
   return ReadResult::kNone;
 }
+
+PortLink::ReadResult PortLink::AwaitByte(uint8_t& byte, uint32_t timeoutMs) {
+  std::lock_guard<std::mutex> gate(readGate_);
+  if (opening_.ProgrammingActive) return ReadResult::kHeld;
+  if (!portOpen_) return ReadResult::kFailed;
+  SerialPort::Wait outcome = SerialPort::Wait::kSilence;
+  if (port_.WaitForByte(byte, timeoutMs, outcome).Failed()) {
+    return ReadResult::kFailed;
+  }
+  switch (outcome) {
+    case SerialPort::Wait::kByte: return ReadResult::kByte;
+    case SerialPort::Wait::kInterrupted: return ReadResult::kInterrupted;
+    case SerialPort::Wait::kSilence: break;
+  }
+  return ReadResult::kNone;
+}
+
+void PortLink::Interrupt() { port_.Interrupt(); }
 
 // Not while a hold reads the port: its reads go on, and fail, until it
 // ends, and the port is tried again after it.

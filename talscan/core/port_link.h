@@ -7,7 +7,7 @@
 //   are never interleaved with another writer's.
 // - A hold (programming run or drain) has the port to itself for reading:
 //   the receive thread does not read while one is in force, and waits for
-//   it to end. One hold at a time; a hold waits a bounded time for another,
+//   it to end. A hold ends the receive thread's wait for input first. One hold at a time; a hold waits a bounded time for another,
 //   never for ever.
 // - A port that vanished (a USB-to-serial adapter pulled) is reopened and
 //   configured again in the same way as at opening.
@@ -64,10 +64,19 @@ class PortLink {
   // Takes a hold and drains (ClearInput).
   bool DrainPort();
 
-  enum class ReadResult { kByte, kNone, kHeld, kFailed };
+  enum class ReadResult { kByte, kNone, kHeld, kFailed, kInterrupted };
   // Receive thread: one byte under the port time-outs, unless a hold is in
   // force. kFailed when the read failed or the port has gone.
   ReadResult ReceiveByte(uint8_t& byte);
+  // Receive thread: waits at most `timeoutMs` for a byte and takes it the
+  // moment it comes, unless a hold is in force. kInterrupted when
+  // Interrupt() ended the wait.
+  ReadResult AwaitByte(uint8_t& byte, uint32_t timeoutMs);
+  // Any thread: ends the receive thread's wait, so that it sees at once
+  // what has changed (Close, a hold). A requested portable operation
+  // needs none: silence counts against the scanner only once its ready
+  // packet has come, and that ends the wait.
+  void Interrupt();
 
   // Receive thread, after a failed read: closes the port and tries once to
   // open and configure it again. True when it is back.

@@ -173,6 +173,7 @@ long ScannerService::Close() {
     StopReceiveThread(kUsbCloseBoundMs);
     session->usb.Close();
   } else {
+    session->link.Interrupt();  // a wait for input ends now
     StopReceiveThread(kSerialCloseBoundMs);
     if (!session->link.Close()) return Record(opos::kFailure);
   }

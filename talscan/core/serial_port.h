@@ -1,6 +1,7 @@
 // The one serial port of the service object. Opening goes in the steps
 // whose failures have messages of their own. Reads and writes run under
-// the port time-outs. Failures are PlatformErrors.
+// the port time-outs; a wait for input ends at the first byte or when
+// another thread interrupts it. Failures are PlatformErrors.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,15 @@ class SerialPort {
   // the time-out passed with nothing.
   virtual PlatformError Read(uint8_t* buffer, int capacity, int& count) = 0;
   virtual PlatformError Write(const uint8_t* data, int count, int& written) = 0;
+
+  enum class Wait { kByte, kSilence, kInterrupted };
+  // Waits at most `timeoutMs` for one byte and takes it the moment it
+  // comes; a byte that arrives as the wait ends is never lost.
+  virtual PlatformError WaitForByte(uint8_t& byte, uint32_t timeoutMs,
+                                    Wait& outcome) = 0;
+  // From any thread: ends a wait in progress at once, or else the next
+  // one, so that a wake-up is never missed.
+  virtual void Interrupt() = 0;
   virtual PlatformError Signal(LineSignal signal) = 0;
   // False once the device behind the open port has gone (a USB-to-serial
   // adapter pulled out): its state can no longer be asked for. Reads of

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr uint32_t kPauseMs = 250;
+// With nothing under way the silence counts for nothing: the port is left
+// to wake the loop, and this bound only keeps it from waiting for ever.
+constexpr uint32_t kNothingPendingWaitMs = 5000;
 constexpr int kIdleLimit = 10;
 constexpr int kIdleCountMax = 255;
 constexpr uint8_t kCR = 0x0D;
@@ -39,13 +42,56 @@ SerialReceiver::SerialReceiver(ScannerState& state, Opening& opening,
       portableType_(IsPortableType(opening.Entry.ScannerType)),
       portable_(opening, link, clock, notifier, events, sink, frame_) {}
 
+// The pause after the port fell silent is a wait that ends the moment a
+// byte comes, so a label is taken at once whenever it starts. A silent
+// pause and the empty read after it still make one period of silence, as
+// long as the pause always was, for the rules that count periods.
 void SerialReceiver::Run() {
   idleCount_ = 0;
   while (opening_.ReceiveActive) {
-    // Taken only after the port fell silent, so an idle port costs about
-    // three wake-ups a second while a label is read as fast as it comes.
-    clock_.Sleep(kPauseMs);
+    uint8_t byte = 0;
+    const uint32_t pauseMs = SilenceCounts() ? kPauseMs : kNothingPendingWaitMs;
+    switch (link_.AwaitByte(byte, pauseMs)) {
+      case PortLink::ReadResult::kHeld:
+        clock_.Sleep(kPauseMs);  // a programming run has the port
+        continue;
+      case PortLink::ReadResult::kInterrupted:
+        continue;  // something changed: look again before waiting
+      case PortLink::ReadResult::kFailed:
+        RecoverPort();
+        continue;
+      case PortLink::ReadResult::kByte:
+        TakeByte(byte);
+        break;
+      case PortLink::ReadResult::kNone:
+        break;
+    }
     ReadUntilIdle();
+  }
+}
+
+// Whether the next silence counts: a frame or a portable packet is under
+// way, or a portable operation waits. Otherwise the idle step has nothing
+// to do, whenever it comes.
+bool SerialReceiver::SilenceCounts() const {
+  if (frame_.FrameLength > 0) return true;
+  return portableType_ &&
+         (!portable_.BetweenPackets() || opening_.PortableState > 0);
+}
+
+void SerialReceiver::TakeByte(uint8_t byte) {
+  idleCount_ = 0;
+  // A byte dropped while the device is disabled breaks the label or
+  // packet under way: what came before it must not be joined to what
+  // comes after.
+  if (state_.DeviceEnabled == 0 || events_.TakeFrameDiscardRequest()) {
+    DropFrame();
+  }
+  if (state_.DeviceEnabled == 0) return;
+  if (portableType_) {
+    portable_.TakeByte(byte);
+  } else {
+    TakeFixedByte(byte);
   }
 }
 
@@ -63,19 +109,7 @@ void SerialReceiver::ReadUntilIdle() {
       return;
     }
     if (read == PortLink::ReadResult::kByte) {
-      idleCount_ = 0;
-      // A byte dropped while the device is disabled breaks the label or
-      // packet under way: what came before it must not be joined to what
-      // comes after.
-      if (state_.DeviceEnabled == 0 || events_.TakeFrameDiscardRequest()) {
-        DropFrame();
-      }
-      if (state_.DeviceEnabled == 0) continue;
-      if (portableType_) {
-        portable_.TakeByte(byte);
-      } else {
-        TakeFixedByte(byte);
-      }
+      TakeByte(byte);
       continue;
     }
     if (!IdleStep()) return;

@@ -1,4 +1,5 @@
-// The serial receive thread: reads the port one byte at a time. For the
+// The serial receive thread: waits for the port's first byte and then
+// reads it one byte at a time. For the
 // fixed scanner types it assembles each label frame (code letter, data,
 // line feed) and hands it to the event path; a portable scanner's bytes go
 // to the packet receiver. A port that vanished is reported and reopened.
@@ -26,7 +27,9 @@ class SerialReceiver {
   void Run();
 
  private:
+  bool SilenceCounts() const;
   void ReadUntilIdle();
+  void TakeByte(uint8_t byte);
   void TakeFixedByte(uint8_t byte);
   bool IdleStep();
   bool PortableIdleStep();

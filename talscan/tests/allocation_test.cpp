@@ -119,6 +119,13 @@ class PreparedPort : public SerialPort {
   }
   PlatformError Signal(LineSignal) override { return {}; }
   bool Present() override { return true; }
+  PlatformError WaitForByte(uint8_t& byte, uint32_t, Wait& outcome) override {
+    int count = 0;
+    Read(&byte, 1, count);
+    outcome = count == 1 ? Wait::kByte : Wait::kSilence;
+    return {};
+  }
+  void Interrupt() override {}
 
  private:
   std::vector<uint8_t> bytes_;

@@ -653,14 +653,17 @@ class PortableTimeOutTest : public PortableReceiverTest,
 TEST_P(PortableTimeOutTest, ElevenEmptyReadsEndTheOperationWith900) {
   long stateAt900 = -1;
   int readsAt900 = 0;
+  uint64_t timeAt900 = 0;
   onEvent = [&](const FiredEvent&) {
     stateAt900 = opening.PortableState;
     readsAt900 = idleReadsSoFar;
+    timeAt900 = clock.NowMs();
   };
   opening.PortableState = GetParam();
   Run(20);
   EXPECT_EQ(Trace(), (std::vector<std::string>{"status 900"}));
   EXPECT_EQ(readsAt900, 11);
+  EXPECT_EQ(timeAt900, 11u * (250 + 101)) << "eleven pauses and empty reads";
   EXPECT_EQ(stateAt900, 0);
   EXPECT_TRUE(Written().empty());
 }

@@ -211,18 +211,44 @@ TEST_F(SerialReceiverTest, DisabledDeviceReadsAndDropsEverything) {
   EXPECT_EQ(port.PendingInput(), 0u) << "the bytes were read";
 }
 
-TEST_F(SerialReceiverTest, IdlePortPausesAfterEveryEmptyRead) {
-  RunUntilSilent(4);
-  EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{250, 250, 250, 250}));
-  EXPECT_EQ(clock.NowMs(), 4u * (250 + 101));
+TEST_F(SerialReceiverTest, SilenceCountsInPausesOnlyWhileAFrameIsUnderWay) {
+  // Four empty reads each time; the frame's first byte ended the first
+  // wait at once.
+  const struct {
+    const char* fed;
+    std::vector<uint32_t> pauses;
+  } cases[] = {
+      {"", {5000, 5000, 5000, 5000}},  // nothing to count: long waits
+      {"A12", {250, 250, 250}},        // a frame waits for its line feed
+  };
+  for (const auto& c : cases) {
+    clock.ClearSleeps();
+    const uint64_t start = clock.NowMs();
+    opening.ReceiveActive = true;
+    port.Feed(c.fed);
+    RunUntilSilent(4);
+    EXPECT_EQ(clock.Sleeps(), c.pauses) << c.fed;
+    uint64_t waited = 4 * 101;
+    for (uint32_t pause : c.pauses) waited += pause;
+    EXPECT_EQ(clock.NowMs() - start, waited) << c.fed;
+  }
 }
 
-TEST_F(SerialReceiverTest, LabelIsReadWithoutPausesBetweenBytes) {
-  port.Feed("A012345678905\n");
-  RunUntilSilent(1);
-  EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{250}))
-      << "only the first pause, then one empty read ends the test";
-  EXPECT_EQ(labels.size(), 1u);
+TEST_F(SerialReceiverTest, ALabelIsTakenTheMomentItArrives) {
+  std::vector<uint64_t> deliveredAt;
+  sink.OnEvent([&](const fakes::FiredEvent&) {
+    deliveredAt.push_back(clock.NowMs());
+    labels.push_back(events.ScanData());
+    state.DataEventEnabled = 1;
+  });
+  port.Feed("A012345678905\n");      // there before the loop starts
+  port.FeedAt(1234, "E01234565\n");   // during a long wait of an idle port
+  port.FeedAt(3000, "F400");           // a frame that falls silent...
+  port.FeedAt(3200, "6381333931\n");  // ...and goes on within its pause
+  RunUntilSilent(3);
+  EXPECT_EQ(labels, (std::vector<std::string>{"A012345678905", "E01234565",
+                                              "F4006381333931"}));
+  EXPECT_EQ(deliveredAt, (std::vector<uint64_t>{0, 1234, 3200}));
 }
 
 TEST_F(SerialReceiverTest, ProgrammingRunHoldsThePort) {
@@ -239,13 +265,9 @@ TEST_F(SerialReceiverTest, ProgrammingRunHoldsThePort) {
 
 TEST_F(SerialReceiverTest, ClearInputDropsTheFrameBeingAssembled) {
   port.Feed("A12345");
-  port.Silence();
-  port.Feed("E1234565\n");
-  int pauses = 0;
-  // The second pause comes after the partial frame fell silent.
-  clock.OnSleep([&](uint32_t) {
-    if (++pauses == 2) events.RequestFrameDiscard();
-  });
+  port.FeedAt(1000, "E1234565\n");
+  // The first pause comes after the partial frame fell silent.
+  clock.OnSleep([&](uint32_t) { events.RequestFrameDiscard(); });
   RunUntilSilent();
   EXPECT_EQ(labels, (std::vector<std::string>{"E1234565"}));
 }

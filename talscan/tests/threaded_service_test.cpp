@@ -85,6 +85,35 @@ TEST_F(ThreadedServiceTest, EveryLabelArrivesOnceWhileTheApplicationWorks) {
   for (int i = 0; i < kLabels; ++i) EXPECT_EQ(seen[i], LabelNumber(i)) << i;
 }
 
+// A port that waits in real time, as a real one does: what must wake the
+// receive thread's wait does, or the wait runs out and is counted.
+TEST_F(ThreadedServiceTest, CloseEndsTheReceiveThreadsWaitForInput) {
+  serial.BlockWaits(true);
+  OpenEnabled();
+  ASSERT_TRUE(WaitUntil([&] { return serial.WaitsInProgress() == 1; }));
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_EQ(threads.Terminated(), 0) << "the thread ended by itself";
+  EXPECT_EQ(serial.WaitsNobodyEnded(), 0);
+}
+
+TEST_F(ThreadedServiceTest, ProgrammingRepliesAreNotTakenByTheWaitingThread) {
+  serial.BlockWaits(true);
+  WriteEntry("Till", "Handheld");
+  ASSERT_EQ(Open("Till"), opos::kSuccess);
+  ASSERT_EQ(service.Claim(0), opos::kSuccess);
+  service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1);
+  ASSERT_TRUE(WaitUntil([&] { return serial.WaitsInProgress() == 1; }));
+  // The scanner answers each command at once, while the receive thread
+  // would still be waiting if the programming run had not ended its wait.
+  serial.OnWrite([&](uint8_t byte) {
+    if (byte == 0x04) serial.Feed("OK\r\n");
+  });
+  EXPECT_EQ(service.DirectIO(12345), opos::kSuccess);
+  EXPECT_EQ(serial.WaitsNobodyEnded(), 0);
+  EXPECT_TRUE(notifier.Boxes().empty()) << "no reply was read as a label";
+  service.Close();
+}
+
 TEST_F(ThreadedServiceTest, CloseFromInsideTheDataEventDoesNotWaitForItself) {
   OpenEnabled();
   std::atomic<long> closed{-1};

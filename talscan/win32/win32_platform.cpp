@@ -133,12 +133,23 @@ PlatformError Win32ThreadLauncher::Start(
   return error;
 }
 
-Win32SerialPort::~Win32SerialPort() { Close(); }
+Win32SerialPort::Win32SerialPort()
+    : readDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      writeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      interrupted_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+Win32SerialPort::~Win32SerialPort() {
+  Close();
+  for (HANDLE event : {readDone_, writeDone_, interrupted_}) {
+    if (event != nullptr) CloseHandle(event);
+  }
+}
 
 PlatformError Win32SerialPort::Open(const std::string& name) {
-  HANDLE handle =
-      CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
+                              nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Outcome(FALSE, "CreateFile");
   handle_ = handle;
   return {};
@@ -190,13 +201,70 @@ PlatformError Win32SerialPort::Close() {
   return {};
 }
 
+BOOL Win32SerialPort::Complete(BOOL started, OVERLAPPED& operation,
+                               DWORD& done) {
+  if (!started && GetLastError() == ERROR_IO_PENDING) {
+    started = GetOverlappedResult(handle_, &operation, &done, TRUE);
+  }
+  // Wine ends a read whose time-out passed with ERROR_TIMEOUT where
+  // Windows reports success and the bytes that came.
+  if (!started && GetLastError() == ERROR_TIMEOUT) started = TRUE;
+  return started;
+}
+
 PlatformError Win32SerialPort::Read(uint8_t* buffer, int capacity, int& count) {
+  OVERLAPPED operation = {};
+  operation.hEvent = readDone_;
   DWORD read = 0;
-  const BOOL done =
-      ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &read, nullptr);
+  const BOOL done = Complete(
+      ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &read,
+               &operation),
+      operation, read);
   count = done ? static_cast<int>(read) : 0;
   return Outcome(done, "ReadFile");
 }
+
+// The port's read time-outs become "return at the first byte" for the
+// wait (documented for COMMTIMEOUTS: MAXDWORD, MAXDWORD and a constant),
+// and are put back before the next read. The wait's own bound is the
+// event wait: Wine ignores that constant on an overlapped read.
+PlatformError Win32SerialPort::WaitForByte(uint8_t& byte, uint32_t timeoutMs,
+                                           Wait& outcome) {
+  outcome = Wait::kSilence;
+  COMMTIMEOUTS firstByte = timeouts_;
+  firstByte.ReadIntervalTimeout = MAXDWORD;
+  firstByte.ReadTotalTimeoutMultiplier = MAXDWORD;
+  firstByte.ReadTotalTimeoutConstant = timeoutMs + 1;
+  if (!SetCommTimeouts(handle_, &firstByte)) {
+    return Outcome(FALSE, "SetCommTimeouts");
+  }
+  OVERLAPPED operation = {};
+  operation.hEvent = readDone_;
+  DWORD read = 0;
+  BOOL done = ReadFile(handle_, &byte, 1, &read, &operation);
+  if (!done && GetLastError() == ERROR_IO_PENDING) {
+    HANDLE events[2] = {readDone_, interrupted_};
+    const DWORD woken =
+        WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(timeoutMs));
+    if (woken != WAIT_OBJECT_0) {
+      CancelIo(handle_);
+      if (woken == WAIT_OBJECT_0 + 1) outcome = Wait::kInterrupted;
+    }
+    // Also after the cancel: a byte that came meanwhile is kept.
+    done = GetOverlappedResult(handle_, &operation, &read, TRUE);
+    if (!done && (GetLastError() == ERROR_OPERATION_ABORTED ||
+                  GetLastError() == ERROR_TIMEOUT)) {
+      done = TRUE;
+    }
+  }
+  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+  SetCommTimeouts(handle_, &timeouts_);
+  if (!done) return PlatformError::Of(error, "ReadFile");
+  if (read == 1) outcome = Wait::kByte;
+  return {};
+}
+
+void Win32SerialPort::Interrupt() { SetEvent(interrupted_); }
 
 bool Win32SerialPort::Present() {
   DWORD errors = 0;
@@ -206,9 +274,12 @@ bool Win32SerialPort::Present() {
 
 PlatformError Win32SerialPort::Write(const uint8_t* data, int count,
                                      int& written) {
+  OVERLAPPED operation = {};
+  operation.hEvent = writeDone_;
   DWORD done = 0;
-  const BOOL ok =
-      WriteFile(handle_, data, static_cast<DWORD>(count), &done, nullptr);
+  const BOOL ok = Complete(
+      WriteFile(handle_, data, static_cast<DWORD>(count), &done, &operation),
+      operation, done);
   written = ok ? static_cast<int>(done) : 0;
   return Outcome(ok, "WriteFile");
 }

@@ -35,9 +35,13 @@ class Win32ThreadLauncher : public ThreadLauncher {
                       std::unique_ptr<RunningThread>& thread) override;
 };
 
-// A COM port opened for synchronous I/O.
+// A COM port opened for overlapped I/O: a synchronous handle lets no
+// write through while a read waits, and only an overlapped read can be
+// ended by another thread. Reads and writes still complete before they
+// return, under the port time-outs.
 class Win32SerialPort : public SerialPort {
  public:
+  Win32SerialPort();
   ~Win32SerialPort() override;
   PlatformError Open(const std::string& name) override;
   PlatformError SetBufferSizes(uint32_t input, uint32_t output) override;
@@ -51,9 +55,20 @@ class Win32SerialPort : public SerialPort {
   PlatformError Write(const uint8_t* data, int count, int& written) override;
   PlatformError Signal(LineSignal signal) override;
   bool Present() override;
+  PlatformError WaitForByte(uint8_t& byte, uint32_t timeoutMs,
+                            Wait& outcome) override;
+  void Interrupt() override;
 
  private:
+  // Waits for an overlapped operation begun with `started`.
+  BOOL Complete(BOOL started, OVERLAPPED& operation, DWORD& done);
+
   std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
   DCB dcb_ = {};
   COMMTIMEOUTS timeouts_ = {};
+  // Reads and writes each have their own: the receive thread's read and
+  // another thread's write may be under way together.
+  HANDLE readDone_;
+  HANDLE writeDone_;
+  HANDLE interrupted_;  // auto-reset
 };

@@ -1,5 +1,6 @@
 #include "testing/fakes/scripted_serial_port.h"
 
+#include <chrono>
 #include <thread>
 
 namespace fakes {
@@ -99,6 +100,15 @@ PlatformError ScriptedSerialPort::Read(uint8_t* buffer, int capacity,
       idleReads_ = 0;
       return {};
     }
+    if (input_.empty() && ArrivalWithin(kReadTimeoutMs)) {
+      while (count < capacity && !input_.empty() &&
+             input_.front() != kSilence) {
+        buffer[count++] = static_cast<uint8_t>(input_.front());
+        input_.pop_front();
+      }
+      idleReads_ = 0;
+      return {};
+    }
     if (!input_.empty()) {
       input_.pop_front();  // the scripted silence
     } else {
@@ -112,6 +122,96 @@ PlatformError ScriptedSerialPort::Read(uint8_t* buffer, int capacity,
   // test's own thread run.
   std::this_thread::yield();
   return {};
+}
+
+bool ScriptedSerialPort::ArrivalWithin(uint64_t withinMs) {
+  if (arrivals_.empty()) return false;
+  const uint64_t now = clock_.NowMs();
+  if (arrivals_.front().timeMs > now + withinMs) return false;
+  if (arrivals_.front().timeMs > now) {
+    clock_.Advance(arrivals_.front().timeMs - now);
+  }
+  const std::string& bytes = arrivals_.front().bytes;
+  input_.insert(input_.begin(), bytes.begin(), bytes.end());
+  arrivals_.pop_front();
+  return true;
+}
+
+bool ScriptedSerialPort::TakeByte(uint8_t& byte) {
+  if (input_.empty() || input_.front() == kSilence) return false;
+  byte = static_cast<uint8_t>(input_.front());
+  input_.pop_front();
+  idleReads_ = 0;
+  return true;
+}
+
+PlatformError ScriptedSerialPort::WaitForByte(uint8_t& byte,
+                                              uint32_t timeoutMs,
+                                              Wait& outcome) {
+  outcome = Wait::kSilence;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!open_) return PlatformError::Of(syserr::kInvalidHandle, "ReadFile");
+    if (vanished_) return PlatformError::Of(kGenFailure, "ReadFile");
+    if (interrupted_) {
+      interrupted_ = false;
+      outcome = Wait::kInterrupted;
+      return {};
+    }
+    if (TakeByte(byte) || (ArrivalWithin(timeoutMs) && TakeByte(byte))) {
+      outcome = Wait::kByte;
+      return {};
+    }
+    if (blockWaits_) return BlockingWait(lock, byte, outcome);
+  }
+  clock_.Sleep(timeoutMs);
+  return {};
+}
+
+PlatformError ScriptedSerialPort::BlockingWait(
+    std::unique_lock<std::mutex>& lock, uint8_t& byte, Wait& outcome) {
+  ++waitsInProgress_;
+  const bool woken = inputChanged_.wait_for(
+      lock, std::chrono::seconds(10), [this] {
+        return interrupted_ ||
+               (!input_.empty() && input_.front() != kSilence);
+      });
+  --waitsInProgress_;
+  if (!woken) {
+    ++waitsNobodyEnded_;
+  } else if (interrupted_) {
+    interrupted_ = false;
+    outcome = Wait::kInterrupted;
+  } else if (TakeByte(byte)) {
+    outcome = Wait::kByte;
+  }
+  return {};
+}
+
+void ScriptedSerialPort::Interrupt() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  interrupted_ = true;
+  inputChanged_.notify_all();
+}
+
+void ScriptedSerialPort::BlockWaits(bool block) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  blockWaits_ = block;
+}
+
+int ScriptedSerialPort::WaitsInProgress() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waitsInProgress_;
+}
+
+int ScriptedSerialPort::WaitsNobodyEnded() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waitsNobodyEnded_;
+}
+
+void ScriptedSerialPort::FeedAt(uint64_t timeMs, const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  arrivals_.push_back({timeMs, bytes});
 }
 
 PlatformError ScriptedSerialPort::Write(const uint8_t* data, int count,
@@ -177,6 +277,7 @@ void ScriptedSerialPort::Feed(const std::string& bytes) {
 void ScriptedSerialPort::Feed(const std::vector<uint8_t>& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   input_.insert(input_.end(), bytes.begin(), bytes.end());
+  inputChanged_.notify_all();
 }
 
 void ScriptedSerialPort::Silence(int reads) {

@@ -4,6 +4,7 @@
 // it happened, so tests check bytes and pauses exactly.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -50,6 +51,12 @@ class ScriptedSerialPort : public SerialPort {
   bool Present() override;
   PlatformError Write(const uint8_t* data, int count, int& written) override;
   PlatformError Signal(LineSignal signal) override;
+  // Takes a byte that is there, or that arrives (FeedAt) within the wait,
+  // at once; else the virtual clock sleeps the whole wait, which the
+  // test sees as a pause.
+  PlatformError WaitForByte(uint8_t& byte, uint32_t timeoutMs,
+                            Wait& outcome) override;
+  void Interrupt() override;
 
   // Script.
   void FailStep(Step step, uint32_t error);
@@ -61,8 +68,18 @@ class ScriptedSerialPort : public SerialPort {
   // next Silence().
   void Feed(const std::string& bytes);
   void Feed(const std::vector<uint8_t>& bytes);
+  // Bytes that arrive at that virtual time: a read or wait under way then
+  // takes them at that moment.
+  void FeedAt(uint64_t timeMs, const std::string& bytes);
   // One read that returns no byte after the read time-out.
   void Silence(int reads = 1);
+  // Waits block in real time, as on a real port, until a byte is fed or
+  // Interrupt() comes: for tests whose other threads must wake the
+  // receive thread. A wait that nothing ends gives up after ten seconds
+  // and is counted.
+  void BlockWaits(bool block);
+  int WaitsInProgress() const;
+  int WaitsNobodyEnded() const;
   // Called for every byte written; may Feed a reply.
   void OnWrite(std::function<void(uint8_t)> responder);
   // Called on every read that finds nothing scripted, with the number of
@@ -102,6 +119,23 @@ class ScriptedSerialPort : public SerialPort {
   std::function<void(uint8_t)> responder_;
   std::function<void(int)> idleHandler_;
   int idleReads_ = 0;
+  struct Arrival {
+    uint64_t timeMs;
+    std::string bytes;
+  };
+  std::deque<Arrival> arrivals_;
+  bool interrupted_ = false;
+  bool blockWaits_ = false;
+  int waitsInProgress_ = 0;
+  int waitsNobodyEnded_ = 0;
+  std::condition_variable inputChanged_;
+
+  // Under the mutex: moves the first arrival due within `withinMs` of
+  // now into the input, the clock advanced to its time.
+  bool ArrivalWithin(uint64_t withinMs);
+  bool TakeByte(uint8_t& byte);
+  PlatformError BlockingWait(std::unique_lock<std::mutex>& lock,
+                             uint8_t& byte, Wait& outcome);
 };
 
 }  // namespace fakes
