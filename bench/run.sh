@@ -108,11 +108,11 @@ trip $(value clock_calibration_round_trip_us) µs).
 | latency, 99th percentile | $(value latency_p99_ms) |
 | latency, least and most | $(value latency_min_ms) and $(value latency_max_ms) |
 
-The receive loop pauses 250 ms after every empty read (about 101 ms of
-silence) and reads one byte per call while bytes come. A label that starts
-while the loop is in its pause waits for the pause to end, which is what
-the median and the tail show; once the loop reads, the bytes are taken as
-fast as they arrive.
+The receive loop waits for the port's first byte with an overlapped read
+that returns the moment the byte arrives, and then reads one byte per call
+while bytes come. Its pause after an empty read (about 101 ms of silence)
+is that same wait, bounded at 250 ms while a frame is under way. A label is
+therefore taken as fast as its bytes arrive, whenever it starts.
 
 ## Wake-ups of an idle device
 
@@ -124,8 +124,9 @@ seconds with the device open and idle, and again after Close:
 | device open, no label | $(value wakeups_per_second_open) |
 | device closed | $(value wakeups_per_second_closed) |
 
-The loop itself wakes about three times a second (a 101 ms read time-out
-and a 250 ms pause); under Wine each read and each pause costs several
+With nothing under way, the loop waits up to 5 s for a byte, so an idle
+port wakes it about once every five seconds. Close and a programming run
+end the wait at once. Under Wine each wait and each read costs several
 switches between the process and the Wine server.
 
 ## Close of an idle device, and the silence of a portable scanner
@@ -136,8 +137,8 @@ idle USB scanner (host, the simulated device above): $(usb_counter close_idle_ms
 
 A portable M-20 that sends its ready packet and then never answers the
 download request is given up with status 900 after
-$(value portable_silence_min_ms) to $(value portable_silence_max_ms) ms of silence (3 runs; the pause had
-the silence last eleven periods of about 351 ms, 3.9 s).
+$(value portable_silence_min_ms) to $(value portable_silence_max_ms) ms of silence (3 runs). That is eleven
+periods of silence of about 351 ms: a 250 ms wait and a 101 ms read.
 
 ## USB scanner (host)
 
