@@ -107,6 +107,7 @@ trip $(value clock_calibration_round_trip_us) µs).
 | latency, 90th percentile | $(value latency_p90_ms) |
 | latency, 99th percentile | $(value latency_p99_ms) |
 | latency, least and most | $(value latency_min_ms) and $(value latency_max_ms) |
+| a label after ten seconds of silence | $(value latency_after_idle_ms) |
 
 The receive loop waits for the port's first byte with an overlapped read
 that returns the moment the byte arrives, and then reads one byte per call
@@ -124,8 +125,8 @@ seconds with the device open and idle, and again after Close:
 | device open, no label | $(value wakeups_per_second_open) |
 | device closed | $(value wakeups_per_second_closed) |
 
-With nothing under way, the loop waits up to 5 s for a byte, so an idle
-port wakes it about once every five seconds. Close and a programming run
+With nothing under way, the loop waits up to 30 s for a byte, so an idle
+port wakes it about twice a minute. Close and a programming run
 end the wait at once. Under Wine each wait and each read costs several
 switches between the process and the Wine server.
 

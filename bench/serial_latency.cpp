@@ -186,6 +186,15 @@ int Run(int labels) {
   printf("MARK idle-open-start\n");
   Sleep(10000);
   printf("MARK idle-open-end\n");
+  // A label after the long silence, taken as fast as the others.
+  so.CallLong(L"SetPropertyNumber",
+              {wine::Long(opos::pidx::DataEventEnabled), wine::Long(1)});
+  const double afterIdle = std::stod(
+      sim.Command("FEEDT " + std::string(kPort) + " " + wine::Hex(label)));
+  if (control.WaitForCallback(5000)) {
+    printf("RESULT latency_after_idle_ms %.2f\n",
+           (CounterToNs(control.LastData()) + offset - afterIdle) / 1e6);
+  }
   so.CallLong(L"Close");
   printf("MARK idle-closed-start\n");
   Sleep(10000);

@@ -293,10 +293,14 @@ class Harness {
 
     // Every programming run is started by at least one byte the loop read
     // or by a scanner reply left over after three silent reads, and none
-    // takes more than about ten seconds of virtual time; reads and pauses
-    // take well under a second each.
-    budgetMs_ = 300000 + 20000 * static_cast<uint64_t>(script_.bytes +
-                                                       script_.silentReads + 1);
+    // takes more than about ten seconds of virtual time; a read takes
+    // 101 ms, and a wait at most 30 s (when nothing is under way), which
+    // the stop after its silent reads may meet each time.
+    constexpr uint64_t kLongestWaitMs = 30000 + 101;
+    budgetMs_ = (kStopAfterIdleReads + 1) * kLongestWaitMs +
+                (20000 + kLongestWaitMs) *
+                    static_cast<uint64_t>(script_.bytes +
+                                          script_.silentReads + 1);
   }
 
   void Run() {

@@ -11,9 +11,10 @@
 namespace {
 
 constexpr uint32_t kPauseMs = 250;
-// With nothing under way the silence counts for nothing: the port is left
-// to wake the loop, and this bound only keeps it from waiting for ever.
-constexpr uint32_t kNothingPendingWaitMs = 5000;
+// With nothing under way the silence counts for nothing: the first byte,
+// Close or a programming run ends the wait, and this bound only keeps it
+// from lasting for ever.
+constexpr uint32_t kNothingPendingWaitMs = 30000;
 constexpr int kIdleLimit = 10;
 constexpr int kIdleCountMax = 255;
 constexpr uint8_t kCR = 0x0D;

@@ -218,7 +218,7 @@ TEST_F(SerialReceiverTest, SilenceCountsInPausesOnlyWhileAFrameIsUnderWay) {
     const char* fed;
     std::vector<uint32_t> pauses;
   } cases[] = {
-      {"", {5000, 5000, 5000, 5000}},  // nothing to count: long waits
+      {"", {30000, 30000, 30000, 30000}},  // nothing to count: long waits
       {"A12", {250, 250, 250}},        // a frame waits for its line feed
   };
   for (const auto& c : cases) {
