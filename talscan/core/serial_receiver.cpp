@@ -69,6 +69,7 @@ void SerialReceiver::Run() {
     }
     ReadUntilIdle();
   }
+  opening_.PortableState = 0;  // the operation ends with the opening
 }
 
 // Whether the next silence counts: a frame or a portable packet is under
@@ -98,10 +99,7 @@ void SerialReceiver::TakeByte(uint8_t byte) {
 
 void SerialReceiver::ReadUntilIdle() {
   for (;;) {
-    if (!opening_.ReceiveActive) {
-      opening_.PortableState = 0;
-      return;
-    }
+    if (!opening_.ReceiveActive) return;
     uint8_t byte = 0;
     const PortLink::ReadResult read = link_.ReceiveByte(byte);
     if (read == PortLink::ReadResult::kHeld) return;

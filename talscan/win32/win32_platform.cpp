@@ -146,6 +146,10 @@ Win32SerialPort::~Win32SerialPort() {
 }
 
 PlatformError Win32SerialPort::Open(const std::string& name) {
+  if (readDone_ == nullptr || writeDone_ == nullptr ||
+      interrupted_ == nullptr) {
+    return PlatformError::Of(syserr::kNotEnoughMemory, "CreateEvent");
+  }
   HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                               nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
@@ -227,7 +231,9 @@ PlatformError Win32SerialPort::Read(uint8_t* buffer, int capacity, int& count) {
 // The port's read time-outs become "return at the first byte" for the
 // wait (documented for COMMTIMEOUTS: MAXDWORD, MAXDWORD and a constant),
 // and are put back before the next read. The wait's own bound is the
-// event wait: Wine ignores that constant on an overlapped read.
+// event wait: Wine ignores that constant on an overlapped read. A driver
+// that refuses those time-outs, or ends such a read at once with nothing,
+// still gets its pause, spent waiting for an interrupt alone.
 PlatformError Win32SerialPort::WaitForByte(uint8_t& byte, uint32_t timeoutMs,
                                            Wait& outcome) {
   outcome = Wait::kSilence;
@@ -235,32 +241,50 @@ PlatformError Win32SerialPort::WaitForByte(uint8_t& byte, uint32_t timeoutMs,
   firstByte.ReadIntervalTimeout = MAXDWORD;
   firstByte.ReadTotalTimeoutMultiplier = MAXDWORD;
   firstByte.ReadTotalTimeoutConstant = timeoutMs + 1;
-  if (!SetCommTimeouts(handle_, &firstByte)) {
-    return Outcome(FALSE, "SetCommTimeouts");
-  }
-  OVERLAPPED operation = {};
-  operation.hEvent = readDone_;
+  const ULONGLONG start = GetTickCount64();
   DWORD read = 0;
-  BOOL done = ReadFile(handle_, &byte, 1, &read, &operation);
-  if (!done && GetLastError() == ERROR_IO_PENDING) {
-    HANDLE events[2] = {readDone_, interrupted_};
-    const DWORD woken =
-        WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(timeoutMs));
-    if (woken != WAIT_OBJECT_0) {
-      CancelIo(handle_);
-      if (woken == WAIT_OBJECT_0 + 1) outcome = Wait::kInterrupted;
+  BOOL done = FALSE;
+  DWORD error = ERROR_SUCCESS;
+  if (SetCommTimeouts(handle_, &firstByte)) {
+    OVERLAPPED operation = {};
+    operation.hEvent = readDone_;
+    done = ReadFile(handle_, &byte, 1, &read, &operation);
+    if (!done && GetLastError() == ERROR_IO_PENDING) {
+      HANDLE events[2] = {readDone_, interrupted_};
+      const DWORD woken = WaitForMultipleObjects(
+          2, events, FALSE, static_cast<DWORD>(timeoutMs));
+      if (woken != WAIT_OBJECT_0) {
+        CancelIo(handle_);
+        if (woken == WAIT_OBJECT_0 + 1) outcome = Wait::kInterrupted;
+      }
+      // Also after the cancel: a byte that came meanwhile is kept.
+      done = GetOverlappedResult(handle_, &operation, &read, TRUE);
+      if (!done && (GetLastError() == ERROR_OPERATION_ABORTED ||
+                    GetLastError() == ERROR_TIMEOUT)) {
+        done = TRUE;
+      }
     }
-    // Also after the cancel: a byte that came meanwhile is kept.
-    done = GetOverlappedResult(handle_, &operation, &read, TRUE);
-    if (!done && (GetLastError() == ERROR_OPERATION_ABORTED ||
-                  GetLastError() == ERROR_TIMEOUT)) {
-      done = TRUE;
+    error = done ? ERROR_SUCCESS : GetLastError();
+    // The port's own time-outs, or the reads after would have none.
+    if (!SetCommTimeouts(handle_, &timeouts_) && done) {
+      return Outcome(FALSE, "SetCommTimeouts");
     }
+  } else {
+    done = TRUE;  // refused: the pause alone
   }
-  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-  SetCommTimeouts(handle_, &timeouts_);
   if (!done) return PlatformError::Of(error, "ReadFile");
-  if (read == 1) outcome = Wait::kByte;
+  if (read == 1) {
+    outcome = Wait::kByte;
+    return {};
+  }
+  const ULONGLONG spent = GetTickCount64() - start;
+  // A port that has gone is found by the read after the wait.
+  if (outcome == Wait::kSilence && spent < timeoutMs && Present()) {
+    const DWORD woken = WaitForSingleObject(
+        interrupted_, static_cast<DWORD>(timeoutMs - spent));
+    if (woken == WAIT_FAILED) return Outcome(FALSE, "WaitForSingleObject");
+    if (woken == WAIT_OBJECT_0) outcome = Wait::kInterrupted;
+  }
   return {};
 }
 

@@ -158,7 +158,8 @@ PlatformError ScriptedSerialPort::WaitForByte(uint8_t& byte,
       outcome = Wait::kInterrupted;
       return {};
     }
-    if (TakeByte(byte) || (ArrivalWithin(timeoutMs) && TakeByte(byte))) {
+    if (TakeByte(byte) ||
+        (input_.empty() && ArrivalWithin(timeoutMs) && TakeByte(byte))) {
       outcome = Wait::kByte;
       return {};
     }
@@ -171,11 +172,10 @@ PlatformError ScriptedSerialPort::WaitForByte(uint8_t& byte,
 PlatformError ScriptedSerialPort::BlockingWait(
     std::unique_lock<std::mutex>& lock, uint8_t& byte, Wait& outcome) {
   ++waitsInProgress_;
+  // A scripted silence ends the wait as its time passing would.
   const bool woken = inputChanged_.wait_for(
-      lock, std::chrono::seconds(10), [this] {
-        return interrupted_ ||
-               (!input_.empty() && input_.front() != kSilence);
-      });
+      lock, std::chrono::seconds(10),
+      [this] { return interrupted_ || !input_.empty(); });
   --waitsInProgress_;
   if (!woken) {
     ++waitsNobodyEnded_;

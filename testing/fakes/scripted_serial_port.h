@@ -73,10 +73,10 @@ class ScriptedSerialPort : public SerialPort {
   void FeedAt(uint64_t timeMs, const std::string& bytes);
   // One read that returns no byte after the read time-out.
   void Silence(int reads = 1);
-  // Waits block in real time, as on a real port, until a byte is fed or
-  // Interrupt() comes: for tests whose other threads must wake the
-  // receive thread. A wait that nothing ends gives up after ten seconds
-  // and is counted.
+  // Waits block in real time, as on a real port, until input is fed or
+  // Interrupt() comes, whatever their bound: for tests whose other
+  // threads must wake the receive thread. A wait that nothing ends gives
+  // up after ten seconds and is counted.
   void BlockWaits(bool block);
   int WaitsInProgress() const;
   int WaitsNobodyEnded() const;
