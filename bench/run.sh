@@ -128,7 +128,10 @@ seconds with the device open and idle, and again after Close:
 With nothing under way, the loop waits up to 30 s for a byte, so an idle
 port wakes it about twice a minute. Close and a programming run
 end the wait at once. Under Wine each wait and each read costs several
-switches between the process and the Wine server.
+switches between the process and the Wine server. What the open device
+shows beyond the closed one is the loop's share; the closed figure is the
+Wine process's own, which this driver cannot lower, and which keeps the
+total above one switch a second.
 
 ## Close of an idle device, and the silence of a portable scanner
 
