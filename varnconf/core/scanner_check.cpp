@@ -47,13 +47,20 @@ long ScannerCheck::Open(const std::string& device) {
   return result;
 }
 
-void ScannerCheck::SetupScanner() {
-  if (activity_ != Activity::kIdle) return;
+// The start both buttons share: nothing else under way, and an entry to
+// act on, which becomes CurrentDeviceName.
+bool ScannerCheck::Begin(Activity activity, const char* nothingListed) {
+  if (activity_ != Activity::kIdle) return false;
   if (!config_.SelectCurrentDevice()) {
-    main_.ShowMessage(kNothingToSetUp);
-    return;
+    main_.ShowMessage(nothingListed);
+    return false;
   }
-  activity_ = Activity::kSettingUp;
+  activity_ = activity;
+  return true;
+}
+
+void ScannerCheck::SetupScanner() {
+  if (!Begin(Activity::kSettingUp, kNothingToSetUp)) return;
   if (Open(config_.CurrentDeviceName()) == opos::kSuccess) {
     main_.EnableWorkingControls(false);
     long data = 0;
@@ -70,12 +77,7 @@ void ScannerCheck::SetupScanner() {
 }
 
 void ScannerCheck::TestDevice() {
-  if (activity_ != Activity::kIdle) return;
-  if (!config_.SelectCurrentDevice()) {
-    main_.ShowMessage(kNothingToTest);
-    return;
-  }
-  activity_ = Activity::kOpeningTest;
+  if (!Begin(Activity::kOpeningTest, kNothingToTest)) return;
   if (Open(config_.CurrentDeviceName()) == opos::kSuccess) {
     testOpen_ = true;
     // A claim or an enabling that fails leaves a window that waits.

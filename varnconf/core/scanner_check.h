@@ -39,7 +39,6 @@ class ScannerCheck {
   bool ReadyToQuit();
 
  private:
-  long Open(const std::string& device);
 
   DeviceConfig& config_;
   MainView& main_;
@@ -55,6 +54,9 @@ class ScannerCheck {
     kClosingTest
   };
   Activity activity_ = Activity::kIdle;
+
+  bool Begin(Activity activity, const char* nothingListed);
+  long Open(const std::string& device);
   // The control object is open for the test shown.
   bool testOpen_ = false;
 };

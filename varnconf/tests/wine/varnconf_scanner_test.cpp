@@ -50,20 +50,18 @@ class VarnconfScannerTest : public VarnconfTest {
     return wine::PumpUntil(
         [&] { return Value(kDevice, "Description") == kDescription; }, 10000);
   }
-  bool AllEnabled() {
-    for (int id : {kDevices, kType, kPort, kCompatibility, kNew, kDelete,
-                   kQuit, kSetup, kTestDevice}) {
-      if (!Enabled(id)) return false;
-    }
-    return true;
-  }
-  bool NoneEnabled() {
+  // The working controls enabled or not, all of them; AutoScan, hidden for
+  // these types, counts only when they are disabled.
+  bool ControlsEnabled(bool enabled) {
     for (int id : {kDevices, kType, kPort, kCompatibility, kAutoScan, kNew,
                    kDelete, kQuit, kSetup, kTestDevice}) {
-      if (Enabled(id)) return false;
+      if (id == kAutoScan && enabled) continue;
+      if (Enabled(id) != enabled) return false;
     }
     return true;
   }
+  bool AllEnabled() { return ControlsEnabled(true); }
+  bool NoneEnabled() { return ControlsEnabled(false); }
   std::string Written(size_t count) {
     std::string written;
     wine::PumpUntil(
