@@ -14,6 +14,7 @@
 #include "talscan/core/scanner_service.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/memory_registry.h"
+#include "testing/fakes/recording_event_sink.h"
 #include "testing/fakes/recording_notifier.h"
 #include "testing/fakes/scripted_serial_port.h"
 #include "testing/fakes/std_thread_launcher.h"
@@ -80,9 +81,9 @@ void BM_UsbReportToSOData(benchmark::State& state) {
   const std::string path = DeviceKeyPathFor("Usb");
   registry.SetString(reg::Root::LocalMachine, path, "Port", "COM1");
   registry.SetString(reg::Root::LocalMachine, path, "Type", "OPOS USB Scanner");
-  Platform platform{registry, notifier, clock, threads, serial, bus, sink};
+  Platform platform{registry, notifier, clock, threads, serial, bus};
   ScannerService service(platform);
-  service.OpenService("Scanner", "Usb");
+  service.OpenService("Scanner", "Usb", fakes::Unowned(sink));
 
   std::vector<double> latencies;
   const std::vector<uint8_t> report = UpcReport();

@@ -1,6 +1,6 @@
-// Time as the service object uses it: pauses of the scanner protocols and
-// the local date and time for a portable scanner's clock. Tests substitute
-// a virtual clock.
+// Time as the service object uses it: pauses of the scanner protocols, a
+// monotonic count of milliseconds to measure waits, and the local date and
+// time for a portable scanner's clock. Tests substitute a virtual clock.
 #pragma once
 
 #include <cstdint>
@@ -18,5 +18,6 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual void Sleep(uint32_t milliseconds) = 0;
+  virtual uint64_t NowMs() const = 0;
   virtual LocalTime Local() = 0;
 };

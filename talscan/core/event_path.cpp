@@ -30,10 +30,12 @@ void EventPath::DeliverLabel(const uint8_t* bytes, int length,
   if (length <= 0) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool held = EventsHeld();
+    // An opening that has ended neither delivers nor keeps a label: the
+    // properties it would change may be a newer opening's by now.
+    if (!opening_.ReceiveActive) return;
     // While a data event is being handled its label must stay what the
     // handler reads: a label arriving meanwhile waits in the queue.
-    if (delivering_ || (opening_.ReceiveActive && held)) {
+    if (delivering_ || EventsHeld()) {
       queue_.Push(bytes, length);  // a full queue drops the label
       return;
     }
@@ -75,7 +77,8 @@ void EventPath::FireDataEvents() {
     std::lock_guard<std::mutex> lock(mutex_);
     delivering_ = false;
     roomChanged_.notify_all();
-    if (!TakeQueuedLabel()) return;
+    // The handler may have closed the device.
+    if (!opening_.ReceiveActive || !TakeQueuedLabel()) return;
   }
 }
 

@@ -1,10 +1,10 @@
-// Everything the service object reaches outside itself.
+// Everything the service object reaches outside itself, but the control
+// object, whose callbacks each opening is given.
 #pragma once
 
 #include "common/hid/hid_device.h"
 #include "common/registry/registry.h"
 #include "talscan/core/clock.h"
-#include "talscan/core/event_sink.h"
 #include "talscan/core/notifier.h"
 #include "talscan/core/serial_port.h"
 #include "talscan/core/thread_launcher.h"
@@ -16,5 +16,4 @@ struct Platform {
   ThreadLauncher& threads;
   SerialPort& serial;
   hid::Bus& hid;
-  EventSink& events;
 };

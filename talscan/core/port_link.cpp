@@ -14,6 +14,8 @@ constexpr int kDrainPassLimit = 1024;
 // A hold waits this long for one in force on the other thread: longer
 // than any programming run takes.
 constexpr std::chrono::seconds kHoldWaitLimit(15);
+// A read under the port time-outs gives up after about this long.
+constexpr uint64_t kReadTimeoutMs = 101;
 
 }  // namespace
 
@@ -94,29 +96,79 @@ bool PortLink::DrainPort() {
   return hold.Taken() && Drain();
 }
 
+// A single failed read is noise on the line or a driver's hiccup; the
+// port has gone only when its state can no longer be read.
+PortLink::ReadResult PortLink::NothingRead() {
+  return portOpen_ && port_.Present() ? ReadResult::kNone
+                                      : ReadResult::kFailed;
+}
+
 PortLink::ReadResult PortLink::ReceiveByte(uint8_t& byte) {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return ReadResult::kHeld;
-  const int count = ReadSome(&byte, 1);
-  if (count == 1) return ReadResult::kByte;
-  if (count < 0 || !port_.Present()) return ReadResult::kFailed;
-  return ReadResult::kNone;
+  return ReadSome(&byte, 1) == 1 ? ReadResult::kByte : NothingRead();
 }
 
 PortLink::ReadResult PortLink::AwaitByte(uint8_t& byte, uint32_t timeoutMs) {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return ReadResult::kHeld;
   if (!portOpen_) return ReadResult::kFailed;
+  const uint64_t start = clock_.NowMs();
+  ReadResult result = ReadResult::kNone;
+  if (WaitForFirstByte(byte, timeoutMs, result)) return result;
+  return PollForByte(byte, start + timeoutMs);
+}
+
+// The port's own wait: the read time-outs become "return at the first
+// byte" and are put back after it. False when the wait must be made by
+// reading instead: the driver refused those time-outs, or ended the read
+// with nothing long before its time.
+bool PortLink::WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
+                                ReadResult& result) {
+  if (port_.WriteTimeouts(FirstByteTimeouts(timeoutMs)).Failed()) return false;
+  const uint64_t start = clock_.NowMs();
   SerialPort::Wait outcome = SerialPort::Wait::kSilence;
-  if (port_.WaitForByte(byte, timeoutMs, outcome).Failed()) {
-    return ReadResult::kFailed;
+  const bool waited = !port_.WaitForByte(byte, timeoutMs, outcome).Failed();
+  // The reads after the wait need the port's own time-outs; a port left
+  // without them counts as a failed read, and the next wait tries again.
+  if (port_.WriteTimeouts(ScannerPortTimeouts()).Failed()) {
+    result = NothingRead();
+    return true;
   }
+  if (!waited) return false;  // a failed read: the rest of the wait reads
   switch (outcome) {
-    case SerialPort::Wait::kByte: return ReadResult::kByte;
-    case SerialPort::Wait::kInterrupted: return ReadResult::kInterrupted;
+    case SerialPort::Wait::kByte: result = ReadResult::kByte; return true;
+    case SerialPort::Wait::kInterrupted:
+      result = ReadResult::kInterrupted;
+      return true;
     case SerialPort::Wait::kSilence: break;
   }
-  return ReadResult::kNone;
+  result = ReadResult::kNone;
+  return clock_.NowMs() - start >= timeoutMs / 2;
+}
+
+// Reads under the port time-outs until the deadline, so that a byte is
+// taken within a read time-out; what would have ended the port's own wait
+// ends this one between two reads.
+PortLink::ReadResult PortLink::PollForByte(uint8_t& byte, uint64_t deadlineMs) {
+  for (;;) {
+    if (!opening_.ReceiveActive || opening_.ProgrammingActive) {
+      return ReadResult::kInterrupted;
+    }
+    const uint64_t before = clock_.NowMs();
+    if (ReadSome(&byte, 1) == 1) return ReadResult::kByte;
+    const ReadResult nothing = NothingRead();
+    if (nothing != ReadResult::kNone) return nothing;
+    const uint64_t now = clock_.NowMs();
+    if (now >= deadlineMs) return ReadResult::kNone;
+    // A driver that ignores the read time-outs too returns at once: the
+    // read's time is slept out, or the wait would spin.
+    const uint64_t readTime = now - before;
+    if (readTime < kReadTimeoutMs) {
+      clock_.Sleep(static_cast<uint32_t>(
+          std::min<uint64_t>(kReadTimeoutMs - readTime, deadlineMs - now)));
+    }
+  }
 }
 
 void PortLink::Interrupt() { port_.Interrupt(); }

@@ -7,8 +7,15 @@
 //   are never interleaved with another writer's.
 // - A hold (programming run or drain) has the port to itself for reading:
 //   the receive thread does not read while one is in force, and waits for
-//   it to end. A hold ends the receive thread's wait for input first. One hold at a time; a hold waits a bounded time for another,
-//   never for ever.
+//   it to end. A hold ends the receive thread's wait for input first. One
+//   hold at a time; a hold waits a bounded time for another, never for
+//   ever.
+// - The receive thread waits for input in the way the port's driver allows:
+//   a read that returns at the first byte, where the driver takes such
+//   time-outs and honours them, else reads under the port time-outs, so
+//   that the port is still read about every 100 ms.
+// - A read that fails on a port that is still there counts as an empty
+//   one; only a port whose state can no longer be read has gone.
 // - A port that vanished (a USB-to-serial adapter pulled) is reopened and
 //   configured again in the same way as at opening.
 #pragma once
@@ -66,11 +73,12 @@ class PortLink {
 
   enum class ReadResult { kByte, kNone, kHeld, kFailed, kInterrupted };
   // Receive thread: one byte under the port time-outs, unless a hold is in
-  // force. kFailed when the read failed or the port has gone.
+  // force. kFailed when the port has gone.
   ReadResult ReceiveByte(uint8_t& byte);
   // Receive thread: waits at most `timeoutMs` for a byte and takes it the
-  // moment it comes, unless a hold is in force. kInterrupted when
-  // Interrupt() ended the wait.
+  // moment it comes (within a read time-out where the driver cannot wait
+  // so), unless a hold is in force. kInterrupted when the wait was ended
+  // because the opening is closing or a hold begins.
   ReadResult AwaitByte(uint8_t& byte, uint32_t timeoutMs);
   // Any thread: ends the receive thread's wait, so that it sees at once
   // what has changed (Close, a hold). A requested portable operation
@@ -87,6 +95,12 @@ class PortLink {
  private:
   // The count read, or -1 when the read failed.
   int ReadSome(uint8_t* buffer, int capacity);
+  // What a read that brought no byte means: silence, unless the port has
+  // gone.
+  ReadResult NothingRead();
+  bool WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
+                        ReadResult& result);
+  ReadResult PollForByte(uint8_t& byte, uint64_t deadlineMs);
   bool TakeSlot();
   void GiveSlot();
 

@@ -1,5 +1,8 @@
 #include "talscan/core/scanner_service.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "talscan/core/portable/protocol.h"
 #include "talscan/core/scanner_warnings.h"
 #include "talscan/core/serial_receiver.h"
@@ -19,16 +22,6 @@ ScannerService::ScannerService(const Platform& platform)
     : platform_(platform) {}
 
 ScannerService::~ScannerService() { EndOpening(); }
-
-// A receive thread that ended by itself (a USB read error) no longer
-// counts: the device may be searched for and opened again.
-bool ScannerService::HasReceiveThread() const {
-  auto running = [](const std::unique_ptr<RunningThread>& thread) {
-    return thread != nullptr && thread->IsRunning();
-  };
-  return running(receiveThread_) || running(finishingThread_) ||
-         (stoppingThread_ && stoppingThread_->IsRunning());
-}
 
 std::shared_ptr<Session> ScannerService::CurrentSession() const {
   std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -57,7 +50,8 @@ long ScannerService::StepFailed(int debugLevel, const OpenFailure& failure) {
 }
 
 long ScannerService::OpenService(const std::string& /*deviceClass*/,
-                                 const std::string& deviceName) {
+                                 const std::string& deviceName,
+                                 std::shared_ptr<EventSink> control) {
   state_.Claimed = 0;
   DeviceEntry entry;
   entry.DeviceKeyPath = DeviceKeyPathFor(deviceName);
@@ -66,12 +60,12 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
 
   // While an opening is in force its entry stays; a new entry replaces it
   // only when this opening succeeds.
-  if (!HasReceiveThread()) entry_ = entry;
+  if (!CurrentSession()) entry_ = entry;
   if (!loaded) return StepFailed(entry.DebugLevel, failure);
 
   const bool opened = entry.ScannerType == kTypeUsb
-                          ? OpenUsbDevice(entry, failure)
-                          : OpenSerialDevice(entry, failure);
+                          ? OpenUsbDevice(entry, control, failure)
+                          : OpenSerialDevice(entry, control, failure);
   if (!opened) return StepFailed(entry.DebugLevel, failure);
   entry_ = entry;
   state_.State = opos::kStateIdle;
@@ -79,50 +73,50 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
 }
 
 bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
+                                      const std::shared_ptr<EventSink>& control,
                                       OpenFailure& failure) {
-  // One receive thread per process: an opening in force keeps its port.
-  if (HasReceiveThread()) {
+  // One opening per process: an opening in force keeps its port. A thread
+  // still finishing an ended opening's handler reads it no more.
+  if (CurrentSession()) {
     failure = {"Unable to open " + entry.PortName,
                PlatformError::Of(syserr::kAccessDenied, "CreateFile")};
     return false;
   }
   if (!OpenSerialPort(platform_.serial, entry, failure)) return false;
-  auto session = std::make_shared<Session>(state_, entry, platform_);
-  session->opening.ReceiveActive = true;
-  if (StartReceiveThread(session, &Session::RunSerialReceiver).Failed()) {
+  auto session = std::make_shared<Session>(state_, entry, platform_, control);
+  if (Begin(session, &Session::RunSerialReceiver).Failed()) {
     // A port without its receive thread would deliver nothing.
-    session->opening.ReceiveActive = false;
     session->link.Close();
     failure = {"Can't start receive data thread", {}};
     return false;
   }
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  session_ = std::move(session);
   return true;
 }
 
 bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
+                                   const std::shared_ptr<EventSink>& control,
                                    OpenFailure& failure) {
-  // An open USB scanner is open already; no second thread is started.
   if (std::shared_ptr<Session> current = CurrentSession()) {
+    // An open USB scanner is open already; no second thread is started.
     if (current->usb.IsOpen() && current->opening.ReceiveActive) {
       current->events.ReplaceEntry(entry);
+      current->callbacks.Replace(control);
       return true;
     }
+    // Its thread has ended by itself (the scanner was unplugged): this
+    // opening takes its place.
+    current->callbacks.Shut();
+    current->opening.ReceiveActive = false;
+    current->usb.Close();
+    Retire(current);
   }
-  if (HasReceiveThread()) {
-    failure = {"Unable to open USB Scanner",
-               PlatformError::Of(syserr::kAccessDenied, "CreateFile")};
-    return false;
-  }
-  auto session = std::make_shared<Session>(state_, entry, platform_);
-  session->opening.ReceiveActive = true;
+  auto session = std::make_shared<Session>(state_, entry, platform_, control);
   PlatformError error = session->usb.OpenHidDevice();
   if (error.Failed()) {
     failure = {"Unable to open USB Scanner", error};
     return false;
   }
-  error = StartReceiveThread(session, &Session::RunUsbReceiver);
+  error = Begin(session, &Session::RunUsbReceiver);
   if (error.Failed()) {
     platform_.notifier.ShowWarning(platform_.notifier.ApplicationName(),
                                    "Can't start receive data thread");
@@ -130,33 +124,52 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
     failure = {"Unable to open USB Scanner", error};
     return false;
   }
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  session_ = std::move(session);
   return true;
 }
 
-// The thread keeps its session alive for as long as it runs.
-PlatformError ScannerService::StartReceiveThread(
-    const std::shared_ptr<Session>& session, void (Session::*body)()) {
-  finishingThread_.reset();  // it has ended: no thread may run beside it
-  return platform_.threads.Start([session, body] { (session.get()->*body)(); },
-                                 receiveThread_);
+// Puts the opening in force and starts its receive thread, which keeps
+// the session alive for as long as it runs. Both happen under the lock,
+// so that a handler the new thread runs at once already finds its opening.
+PlatformError ScannerService::Begin(const std::shared_ptr<Session>& session,
+                                    void (Session::*body)()) {
+  session->opening.ReceiveActive = true;
+  std::unique_ptr<RunningThread> thread;
+  PlatformError error;
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    error = platform_.threads.Start(
+        [session, body] { (session.get()->*body)(); }, thread);
+    if (!error.Failed()) {
+      session_ = session;
+      receiveThread_ = std::move(thread);
+    }
+  }
+  if (error.Failed()) session->opening.ReceiveActive = false;
+  return error;
 }
 
-void ScannerService::StopReceiveThread(uint32_t boundMs) {
-  // Close called from an event handler on the receive thread itself: the
-  // thread sees ReceiveActive cleared and ends when the handler returns.
-  if (receiveThread_ && receiveThread_->IsCurrent()) {
-    finishingThread_ = std::move(receiveThread_);
-    return;
+// Takes an ended opening out of force, unless another has replaced it
+// meanwhile. Its thread is kept while it still runs; threads of earlier
+// openings that have ended are let go, outside the lock.
+void ScannerService::Retire(const std::shared_ptr<Session>& session) {
+  std::vector<std::shared_ptr<RunningThread>> ended;
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  if (session_ == session) {
+    session_.reset();
+    if (receiveThread_) endedThreads_.push_back(std::move(receiveThread_));
   }
-  if (receiveThread_) stoppingThread_ = std::move(receiveThread_);
-  // The wait lets the caller's messages run, and one of them may call
-  // Close again: that Close waits for the same thread.
-  std::shared_ptr<RunningThread> thread = stoppingThread_;
-  if (!thread) return;
-  if (!thread->WaitForExit(boundMs)) thread->Terminate();
-  if (stoppingThread_ == thread) stoppingThread_.reset();
+  const auto firstEnded = std::stable_partition(
+      endedThreads_.begin(), endedThreads_.end(),
+      [](const std::shared_ptr<RunningThread>& thread) {
+        return thread->IsRunning();
+      });
+  std::move(firstEnded, endedThreads_.end(), std::back_inserter(ended));
+  endedThreads_.erase(firstEnded, endedThreads_.end());
+}
+
+std::shared_ptr<RunningThread> ScannerService::CurrentThread() const {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return receiveThread_;
 }
 
 long ScannerService::Close() {
@@ -167,20 +180,33 @@ long ScannerService::Close() {
     ResetToClosed();
     return Record(opos::kSuccess);
   }
+  std::shared_ptr<RunningThread> thread = CurrentThread();
+  // No callback of this opening reaches the control object any more: it
+  // may let go of the service object once Close returns.
+  session->callbacks.Shut();
   session->opening.ReceiveActive = false;
-  if (session->opening.Entry.ScannerType == kTypeUsb) {
+  const bool usb = session->opening.Entry.ScannerType == kTypeUsb;
+  if (usb) {
     session->usb.StopReading();
-    StopReceiveThread(kUsbCloseBoundMs);
-    session->usb.Close();
   } else {
     session->link.Interrupt();  // a wait for input ends now
-    StopReceiveThread(kSerialCloseBoundMs);
-    if (!session->link.Close()) return Record(opos::kFailure);
   }
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    if (session_ == session) session_.reset();
+  // Called from the receive thread's own event handler, Close cannot wait
+  // for it: that thread ends when the handler returns, touching nothing.
+  if (thread && !thread->IsCurrent() &&
+      !thread->WaitForExit(usb ? kUsbCloseBoundMs : kSerialCloseBoundMs)) {
+    thread->Terminate();
   }
+  if (usb) {
+    session->usb.Close();
+  } else if (!session->link.Close()) {
+    return Record(opos::kFailure);
+  }
+  // The caller's thread handled messages during the wait: a Close there
+  // has already ended this opening, and an Open may have begun the next,
+  // which stays as it is.
+  if (CurrentSession() != session) return Record(opos::kSuccess);
+  Retire(session);
   ResetToClosed();
   return Record(opos::kSuccess);
 }
@@ -190,8 +216,7 @@ long ScannerService::Close() {
 // dropped all the same; the port then stays in use until the process ends.
 void ScannerService::EndOpening() {
   if (!CurrentSession() || Close() == opos::kSuccess) return;
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  session_.reset();
+  Retire(CurrentSession());
 }
 
 void ScannerService::ResetToClosed() {

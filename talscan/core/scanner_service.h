@@ -7,8 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "talscan/core/open_failure.h"
+#include "talscan/core/event_sink.h"
 #include "talscan/core/platform.h"
 #include "talscan/core/scanner_state.h"
 #include "talscan/core/session.h"
@@ -21,8 +23,10 @@ class ScannerService {
   ScannerService(const ScannerService&) = delete;
   ScannerService& operator=(const ScannerService&) = delete;
 
+  // `control` takes the callbacks of the opening this call makes.
   long OpenService(const std::string& deviceClass,
-                   const std::string& deviceName);
+                   const std::string& deviceName,
+                   std::shared_ptr<EventSink> control);
   long Close();
   long Claim(long timeout);
   long Release();
@@ -37,21 +41,23 @@ class ScannerService {
   std::string GetPropertyString(long index);
   void SetPropertyString(long index, const std::string& text);
 
-  // True while a receive thread runs: the library must stay loaded.
-  bool HasReceiveThread() const;
-
   // Ends the opening whatever happens (the last service object is being
   // released): the receive thread ended, the port or device closed.
   void EndOpening();
 
  private:
   long StepFailed(int debugLevel, const OpenFailure& failure);
-  bool OpenSerialDevice(const DeviceEntry& entry, OpenFailure& failure);
-  bool OpenUsbDevice(const DeviceEntry& entry, OpenFailure& failure);
-  PlatformError StartReceiveThread(const std::shared_ptr<Session>& session,
-                                   void (Session::*body)());
-  void StopReceiveThread(uint32_t boundMs);
+  bool OpenSerialDevice(const DeviceEntry& entry,
+                        const std::shared_ptr<EventSink>& control,
+                        OpenFailure& failure);
+  bool OpenUsbDevice(const DeviceEntry& entry,
+                     const std::shared_ptr<EventSink>& control,
+                     OpenFailure& failure);
+  PlatformError Begin(const std::shared_ptr<Session>& session,
+                      void (Session::*body)());
+  void Retire(const std::shared_ptr<Session>& session);
   std::shared_ptr<Session> CurrentSession() const;
+  std::shared_ptr<RunningThread> CurrentThread() const;
   void ResetToClosed();
   void TellScannerDeviceEnabled(bool enabled);
   long Record(long result);
@@ -61,14 +67,14 @@ class ScannerService {
   // The entry of the last OpenService that read one: its type decides what
   // DirectIO and Close do, also while no device is open.
   DeviceEntry entry_;
-  // Taken by the caller's thread and by handlers that call back from the
-  // receive thread.
+  // Guards the opening in force and its thread: the application may call
+  // from its own thread and, inside an event handler, from the receive
+  // thread. Held only to read or change them, never while waiting.
   mutable std::mutex sessionMutex_;
   std::shared_ptr<Session> session_;
-  std::unique_ptr<RunningThread> receiveThread_;
-  // A receive thread told to stop from its own event handler: it still
-  // runs until the handler returns, and no other may start before.
-  std::unique_ptr<RunningThread> finishingThread_;
-  // The thread Close waits for.
-  std::shared_ptr<RunningThread> stoppingThread_;
+  std::shared_ptr<RunningThread> receiveThread_;
+  // Threads of openings that have ended but still run: one whose handler
+  // closed the device finishes that handler first. They touch nothing of
+  // a later opening, and are let go once they have ended.
+  std::vector<std::shared_ptr<RunningThread>> endedThreads_;
 };

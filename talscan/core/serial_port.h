@@ -1,7 +1,8 @@
 // The one serial port of the service object. Opening goes in the steps
 // whose failures have messages of their own. Reads and writes run under
-// the port time-outs; a wait for input ends at the first byte or when
-// another thread interrupts it. Failures are PlatformErrors.
+// the port time-outs, which the caller may change between reads; a read
+// made to wait for input can be ended by another thread. Failures are
+// PlatformErrors.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@ struct LineSettings {
   bool RtsDisabled = true;
   bool AbortOnError = false;
 };
+
+// The time-out value that, in ReadInterval and ReadTotalMultiplier
+// together, makes a read return at its first byte (Win32's MAXDWORD).
+constexpr uint32_t kMaxTimeout = 0xFFFFFFFFu;
 
 struct PortTimeouts {
   uint32_t ReadInterval = 0;
@@ -49,8 +54,11 @@ class SerialPort {
   virtual PlatformError Write(const uint8_t* data, int count, int& written) = 0;
 
   enum class Wait { kByte, kSilence, kInterrupted };
-  // Waits at most `timeoutMs` for one byte and takes it the moment it
-  // comes; a byte that arrives as the wait ends is never lost.
+  // One read of one byte under the time-outs in force, which the caller
+  // has set to return at the first byte, that Interrupt() can end: waits
+  // at most `timeoutMs`. A byte that arrives as the wait ends is never
+  // lost. A driver may end such a read early with nothing; the caller
+  // finds that out by the time it took.
   virtual PlatformError WaitForByte(uint8_t& byte, uint32_t timeoutMs,
                                     Wait& outcome) = 0;
   // From any thread: ends a wait in progress at once, or else the next

@@ -76,12 +76,15 @@ void SerialReceiver::Run() {
 // way, or a portable operation waits. Otherwise the idle step has nothing
 // to do, whenever it comes.
 bool SerialReceiver::SilenceCounts() const {
-  if (frame_.FrameLength > 0) return true;
-  return portableType_ &&
-         (!portable_.BetweenPackets() || opening_.PortableState > 0);
+  // A portable scanner's frame keeps its last packet after it was taken.
+  if (portableType_) {
+    return !portable_.BetweenPackets() || opening_.PortableState > 0;
+  }
+  return frame_.FrameLength > 0;
 }
 
 void SerialReceiver::TakeByte(uint8_t byte) {
+  const bool silentSince = idleCount_ > 0;
   idleCount_ = 0;
   // A byte dropped while the device is disabled breaks the label or
   // packet under way: what came before it must not be joined to what
@@ -91,6 +94,10 @@ void SerialReceiver::TakeByte(uint8_t byte) {
   }
   if (state_.DeviceEnabled == 0) return;
   if (portableType_) {
+    // A start byte after silence begins a packet, whatever the one before
+    // it left open: a scanner lifted in the middle of a record sends its
+    // next packet from the start.
+    if (silentSince && byte == portable::kStart) portable_.AbandonPacket();
     portable_.TakeByte(byte);
   } else {
     TakeFixedByte(byte);
@@ -158,19 +165,20 @@ bool SerialReceiver::IdleStep() {
   return false;
 }
 
-// Silence counts while a packet is open or an operation is pending; a
-// scanner silent for more than ten reads in the middle of an operation
+// Silence counts while a packet is open or an operation is pending. More
+// than ten silent reads end a packet, as they end a fixed scanner's frame,
+// whatever is pending; in the middle of an operation they mean the scanner
 // has gone away (status 900). Only a received byte clears the count.
 bool SerialReceiver::PortableIdleStep() {
   long operation = opening_.PortableState;
   if (!portable_.BetweenPackets() || operation > 0) {
     idleCount_ = std::min(idleCount_ + 1, kIdleCountMax);
   }
-  if (idleCount_ > kIdleLimit && portable::AwaitsScanner(operation)) {
-    portable_.AbandonPacket();
-    if (opening_.PortableState.compare_exchange_strong(operation, 0)) {
-      sink_.FireSOStatusUpdate(portable::kScannerSilent);
-    }
+  if (idleCount_ <= kIdleLimit) return false;
+  DropFrame();
+  if (portable::AwaitsScanner(operation) &&
+      opening_.PortableState.compare_exchange_strong(operation, 0)) {
+    sink_.FireSOStatusUpdate(portable::kScannerSilent);
   }
   return false;
 }

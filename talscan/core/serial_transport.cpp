@@ -22,6 +22,14 @@ PortTimeouts ScannerPortTimeouts() {
   return timeouts;
 }
 
+PortTimeouts FirstByteTimeouts(uint32_t waitMs) {
+  PortTimeouts timeouts = ScannerPortTimeouts();
+  timeouts.ReadInterval = kMaxTimeout;
+  timeouts.ReadTotalMultiplier = kMaxTimeout;
+  timeouts.ReadTotalConstant = waitMs + 1;
+  return timeouts;
+}
+
 bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,
                     OpenFailure& failure) {
   // The service object drives one port; an opening already in force keeps

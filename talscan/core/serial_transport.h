@@ -13,6 +13,11 @@ LineSettings ScannerLineSettings(long scannerType);
 // write of n bytes gives up after 20 n + 100 ms.
 PortTimeouts ScannerPortTimeouts();
 
+// The read time-outs of a wait for input: a read returns as soon as a byte
+// is there, else after `waitMs` (the documented MAXDWORD, MAXDWORD and
+// constant form); the write time-outs stay the scanner's.
+PortTimeouts FirstByteTimeouts(uint32_t waitMs);
+
 // Opens entry.PortName and configures it. On failure fills `failure` with
 // the failing step's message and leaves no port open.
 bool OpenSerialPort(SerialPort& port, const DeviceEntry& entry,

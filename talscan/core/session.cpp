@@ -3,18 +3,19 @@
 #include "talscan/core/serial_receiver.h"
 
 Session::Session(ScannerState& state, const DeviceEntry& entry,
-                 const Platform& platform)
+                 const Platform& platform, std::shared_ptr<EventSink> control)
     : state(state),
       platform(platform),
       opening(entry),
-      events(state, opening, platform.events),
+      callbacks(std::move(control)),
+      events(state, opening, callbacks),
       link(platform.serial, platform.clock, opening),
       programmer(link, platform.clock, opening),
-      usb(opening, platform.hid, platform.notifier, events, platform.events) {}
+      usb(opening, platform.hid, platform.notifier, events, callbacks) {}
 
 void Session::RunSerialReceiver() {
   SerialReceiver receiver(state, opening, link, platform.clock,
-                          platform.notifier, events, platform.events,
+                          platform.notifier, events, callbacks,
                           programmer);
   receiver.Run();
 }

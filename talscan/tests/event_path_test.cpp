@@ -153,11 +153,18 @@ TEST_F(EventPathTest, LabelsKeepEveryByteThroughTheQueue) {
   EXPECT_EQ(path.ScanData(), binary);
 }
 
-TEST_F(EventPathTest, ClosingDeviceDeliversInsteadOfQueueing) {
+// A thread still finishing after its opening ended: the label goes
+// nowhere and the device's properties, maybe a newer opening's, stay.
+TEST_F(EventPathTest, EndedOpeningNeitherDeliversNorQueues) {
+  state.AutoDisable = 1;
+  state.DeviceEnabled = 1;
+  state.DataEventEnabled = 1;
   opening.ReceiveActive = false;
   Arrive("A111111111111");
-  EXPECT_EQ(sink.DataEvents(), 1);
+  EXPECT_EQ(sink.DataEvents(), 0);
   EXPECT_EQ(path.DataCount(), 0);
+  EXPECT_EQ(state.DeviceEnabled, 1);
+  EXPECT_EQ(state.DataEventEnabled, 1);
 }
 
 TEST_F(EventPathTest, ClearInputEmptiesQueueAndScanData) {

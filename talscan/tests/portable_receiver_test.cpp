@@ -751,6 +751,50 @@ TEST_F(PortableReceiverTest, PacketCutBySilenceIsGivenUpWithItsBytes) {
   }
 }
 
+// A scanner lifted from its cradle in the middle of a packet, while
+// nothing or only a request is pending: what it sends next is read from
+// its start, whether the silence gave the cut packet up (eleven reads) or
+// was shorter and the next start byte ends it.
+TEST_F(PortableReceiverTest, PacketCutAfterItsThirdByteLosesNothingAfterIt) {
+  const Bytes cut = Bytes{0x82, 'W', 'A', '0', '1', '2'};
+  const Bytes record = Packet('W', B("E01234565"));
+  const struct {
+    long pending;
+    int silentReads;
+    Bytes next;
+    const char* label;  // delivered from `next`, if any
+    Bytes written;      // what the driver writes first
+  } cases[] = {
+      // The cut record and the first whole one are answered early.
+      {0, 11, record, "E01234565", B("UUUU")},
+      {0, 1, record, "E01234565", B("UUUU")},
+      {1, 11, kReady, nullptr, kDownloadRequest},
+      {1, 2, kReady, nullptr, kDownloadRequest},
+      {50, 11, kReady, nullptr, Packet(0, B("G"))},
+  };
+  for (const auto& c : cases) {
+    StartOver();
+    opening.PortableState = c.pending;
+    Feed(cut);
+    port.Silence(c.silentReads);
+    // More than a frame holds if it were all one packet.
+    for (int i = 0; i < 30; ++i) Feed(c.next);
+    Run();
+    const size_t expected = c.label ? 30 : 0;
+    EXPECT_EQ(labels.size(), expected) << c.pending << " " << c.silentReads;
+    if (c.label && !labels.empty()) {
+      EXPECT_EQ(labels.back(), c.label);
+    }
+    EXPECT_TRUE(notifier.Boxes().empty()) << "no receive error";
+    const Bytes written = Written();
+    EXPECT_EQ(Bytes(written.begin(),
+                    written.begin() + std::min(written.size(),
+                                               c.written.size())),
+              c.written)
+        << c.pending << " " << c.silentReads;
+  }
+}
+
 // --- Replies to configuration, clock and user identifier -----------------
 
 struct AckCase {

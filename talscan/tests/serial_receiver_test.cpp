@@ -251,6 +251,50 @@ TEST_F(SerialReceiverTest, ALabelIsTakenTheMomentItArrives) {
   EXPECT_EQ(deliveredAt, (std::vector<uint64_t>{0, 1234, 3200}));
 }
 
+// A driver that refuses the time-outs of a read that returns at its first
+// byte, or ends such a read at once, still has its port read every read
+// time-out: a label that comes during a long idle wait is taken within one.
+// Silence is still counted in whole pauses.
+TEST_F(SerialReceiverTest, DriversThatCannotWaitForTheFirstByteAreStillRead) {
+  using Reads = fakes::ScriptedSerialPort::FirstByteReads;
+  for (Reads reads : {Reads::kRefused, Reads::kEndedAtOnce}) {
+    port.SetFirstByteReads(reads);
+    labels.clear();
+    uint64_t deliveredAt = 0;
+    sink.OnEvent([&](const fakes::FiredEvent&) {
+      deliveredAt = clock.NowMs();
+      labels.push_back(events.ScanData());
+      state.DataEventEnabled = 1;
+    });
+    const uint64_t scannedAt = clock.NowMs() + 12345;
+    port.FeedAt(scannedAt, "A012345678905\n");
+    opening.ReceiveActive = true;
+    RunUntilSilent(200);
+    ASSERT_EQ(labels, std::vector<std::string>{"A012345678905"});
+    EXPECT_LE(deliveredAt - scannedAt,
+              fakes::ScriptedSerialPort::kReadTimeoutMs);
+
+    uint64_t shownAt = 0;
+    notifier.OnShow([&] { shownAt = clock.NowMs(); });
+    const uint64_t fedAt = clock.NowMs();
+    port.Feed("A0123");  // a frame whose line feed never comes
+    opening.ReceiveActive = true;
+    RunUntilSilent(200);
+    EXPECT_GE(shownAt - fedAt, 11u * (250 + 101));
+  }
+}
+
+// Only a port whose state can no longer be read has gone; a read that
+// fails on a port still there is an empty one.
+TEST_F(SerialReceiverTest, FailedReadsOnAPortStillThereAreEmptyReads) {
+  port.FailReads(3);
+  port.Feed("A012345678905\n");
+  RunUntilSilent(3);
+  EXPECT_EQ(labels, std::vector<std::string>{"A012345678905"});
+  EXPECT_EQ(sink.Events().size(), 1u) << "no status update";
+  EXPECT_EQ(port.Opens(), 1) << "not reopened";
+}
+
 TEST_F(SerialReceiverTest, ProgrammingRunHoldsThePort) {
   opening.ProgrammingActive = true;
   port.Feed("A012345678905\n");

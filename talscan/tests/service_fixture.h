@@ -20,7 +20,7 @@ class ServiceTest : public ::testing::Test {
  protected:
   ServiceTest()
       : serial(clock),
-        platform{registry, notifier, clock, threads, serial, hid, events},
+        platform{registry, notifier, clock, threads, serial, hid},
         service(platform) {}
 
   ~ServiceTest() override {
@@ -59,7 +59,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   long Open(const std::string& name) {
-    return service.OpenService("Scanner", name);
+    return service.OpenService("Scanner", name, fakes::Unowned(events));
   }
   long Property(long index) { return service.GetPropertyNumber(index); }
   long Result() { return Property(opos::pidx::ResultCode); }

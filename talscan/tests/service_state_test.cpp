@@ -140,12 +140,13 @@ TEST_F(ServiceStateTest, EachFailingPortStepHasItsMessageAndClosesThePort) {
     fakes::VirtualClock stepClock;
     fakes::ScriptedSerialPort port(stepClock);
     fakes::RecordingNotifier boxes;
-    Platform stepPlatform{registry, boxes, clock, threads, port, hid, events};
+    Platform stepPlatform{registry, boxes, clock, threads, port, hid};
     ScannerService stepService(stepPlatform);
     WriteEntry("Till", "Omni-directional Laser");
     SetEntryDword("Till", "DebugLevel", 1);
     port.FailStep(c.step, 31);
-    EXPECT_EQ(stepService.OpenService("Scanner", "Till"), opos::kFailure);
+    EXPECT_EQ(stepService.OpenService("Scanner", "Till",
+                                      fakes::Unowned(events)), opos::kFailure);
     ASSERT_EQ(boxes.Boxes().size(), 1u) << c.message;
     EXPECT_EQ(boxes.Boxes()[0].text, std::string(c.message) +
                                          ".\nError 31: System text of error "
@@ -183,7 +184,7 @@ TEST_F(ServiceStateTest, PortIsConfiguredForTheScannerType) {
 
 TEST_F(ServiceStateTest, DeviceClassPlaysNoPart) {
   WriteEntry("Till", "Model 73 Series");
-  EXPECT_EQ(service.OpenService("NotAScanner", "Till"), opos::kSuccess);
+  EXPECT_EQ(service.OpenService("NotAScanner", "Till", fakes::Unowned(events)), opos::kSuccess);
   EXPECT_EQ(Property(opos::pidx::State), opos::kStateIdle);
 }
 

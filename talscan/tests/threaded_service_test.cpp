@@ -126,24 +126,74 @@ TEST_F(ThreadedServiceTest, CloseFromInsideTheDataEventDoesNotWaitForItself) {
   EXPECT_EQ(threads.Terminated(), 0);
 }
 
-TEST_F(ThreadedServiceTest, ReopeningInsideTheHandlerWaitsForTheOldThread) {
+// An application that resets the scanner on a label: Close, Open, Claim
+// and enable from inside its data event, on the receive thread. The device
+// ends up open with one thread reading it, and every label after the reset
+// comes once and whole.
+TEST_F(ThreadedServiceTest, ResetInsideTheHandlerLeavesOneThreadReading) {
   OpenEnabled();
-  std::atomic<long> reopened{-1};
+  std::mutex seenMutex;
+  std::vector<std::string> seen;
+  std::atomic<long> reset{-1};
   events.OnEvent([&](const fakes::FiredEvent&) {
-    if (reopened != -1) return;
-    service.Close();
-    // The old receive thread runs this handler: a new one may not start
-    // beside it on the same port.
-    reopened = Open("Till");
+    if (reset == -1) {
+      reset = service.Close() + Open("Till") + service.Claim(0);
+      service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1);
+      service.SetPropertyNumber(opos::pidx::DecodeData, 1);
+    } else {
+      std::lock_guard<std::mutex> lock(seenMutex);
+      seen.push_back(service.GetPropertyString(opos::pidx::ScanData));
+    }
+    service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
   });
   service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
-  serial.Feed("A012345678905\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return reopened != -1; }));
-  EXPECT_EQ(reopened, opos::kFailure);
-  EXPECT_EQ(threads.Started(), 1);
-  // Once that thread has ended the device opens again.
-  ASSERT_TRUE(WaitUntil([&] { return Open("Till") == opos::kSuccess; }));
+  serial.Feed("A012345678905\n");
+  ASSERT_TRUE(WaitUntil([&] { return threads.Ended() == 1; }))
+      << "the first thread ends once its handler has returned";
+  EXPECT_EQ(reset, opos::kSuccess);
   EXPECT_EQ(threads.Started(), 2);
+  EXPECT_EQ(Property(opos::pidx::State), opos::kStateIdle);
+  EXPECT_EQ(Property(opos::pidx::Claimed), 1);
+  EXPECT_EQ(Property(opos::pidx::DeviceEnabled), 1);
+
+  for (int i = 0; i < 40; ++i) serial.Feed(LabelNumber(i) + "\n");
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(seenMutex);
+    return seen.size() >= 40;
+  }));
+  std::lock_guard<std::mutex> lock(seenMutex);
+  ASSERT_EQ(seen.size(), 40u);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(seen[i], LabelNumber(i)) << i;
+}
+
+// A message the application's thread handles while its Close waits for
+// the receive thread closes and opens the device again: the outer Close
+// ends the opening it began with and leaves the new one as it is.
+TEST_F(ThreadedServiceTest, OpeningMadeDuringCloseOutlastsThatClose) {
+  OpenEnabled();
+  std::mutex gate;
+  std::unique_lock<std::mutex> blocked(gate);
+  std::atomic<int> handled{0};
+  events.OnEvent([&](const fakes::FiredEvent&) {
+    if (++handled == 1) std::lock_guard<std::mutex> wait(gate);
+  });
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("A012345678905\n");
+  ASSERT_TRUE(WaitUntil([&] { return handled == 1; }));
+  long nested = -1;
+  threads.DuringNextWait([&] {
+    blocked.unlock();
+    nested = service.Close();
+    OpenEnabled();
+  });
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_EQ(nested, opos::kSuccess);
+  EXPECT_EQ(Property(opos::pidx::State), opos::kStateIdle);
+  EXPECT_EQ(Property(opos::pidx::DeviceEnabled), 1);
+  service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+  serial.Feed("E01234565\n");
+  ASSERT_TRUE(WaitUntil([&] { return handled == 2; }));
+  EXPECT_EQ(service.GetPropertyString(opos::pidx::ScanData), "E01234565");
 }
 
 TEST_F(ThreadedServiceTest, CloseInTheMiddleOfALabelEndsTheThread) {

@@ -1,43 +1,33 @@
-// The callbacks into the control object: its IDispatch pointer and the
-// dispatch identifiers of the five callback names, resolved when a device
-// is opened. The pointer is held without a reference while the device is
-// open, as the control object owns the service object and not the other way
-// round: a reference of ours would keep a control object that its
-// application released alive, and with it this object and its opening. A
-// reference is taken only for the length of each callback, so that a Close
-// or a release on the control object's thread cannot free it under a
-// callback in progress.
+// The callbacks into one control object: its IDispatch pointer and the
+// dispatch identifiers of the five callback names, resolved when it opens
+// a device. Each OpenService makes one; the opening keeps it.
+//
+// The pointer is held without a reference, as the control object owns the
+// service object and not the other way round: a reference of ours would
+// keep a control object that its application released alive, and with it
+// this object and its opening. No reference is taken for a call either: a
+// control object whose count has reached zero is being destroyed, and a
+// reference taken then would destroy it a second time. The opening ends,
+// and its thread with it, before the control object's release of the
+// service object returns, so the pointer stays good for every call made.
 #pragma once
 
 #include <oaidl.h>
 #include <windows.h>
 
-#include <mutex>
+#include <atomic>
+#include <memory>
 
 #include "talscan/core/event_sink.h"
 
 class EventDriver : public EventSink {
  public:
-  // Who the callbacks go to: the control object, the identifiers of the
-  // five callbacks on it, and the service object that attached it.
-  struct Attachment {
-    IDispatch* control = nullptr;
-    DISPID ids[5] = {DISPID_UNKNOWN, DISPID_UNKNOWN, DISPID_UNKNOWN,
-                     DISPID_UNKNOWN, DISPID_UNKNOWN};
-    const void* owner = nullptr;
-  };
-
-  // Keeps the pointer and resolves "SOData", "SODirectIO", "SOError",
-  // "SOOutputComplete" and "SOStatusUpdate" on it; a name the control
-  // object does not know stays DISPID_UNKNOWN and is never called.
-  // Returns the attachment it replaced.
-  Attachment Attach(IDispatch* control, const void* owner);
-  // Puts back an attachment, when the opening that replaced it failed
-  // while another opening was in force.
-  void Restore(const Attachment& attachment);
-  // No callback may reach the control object any more: the device was
-  // closed (owner nullptr), or the service object that attached it is gone.
-  void Detach(const void* owner);
+  // Resolves "SOData", "SODirectIO", "SOError", "SOOutputComplete" and
+  // "SOStatusUpdate" on the control object; a name it does not know stays
+  // DISPID_UNKNOWN and is never called. `released` is set by the service
+  // object that made this driver when the control object lets go of it.
+  EventDriver(IDispatch* control,
+              std::shared_ptr<const std::atomic<bool>> released);
 
   void FireSOData(long status) override;
   void FireSODirectIO(long eventNumber, long& data, std::string& text) override;
@@ -52,10 +42,10 @@ class EventDriver : public EventSink {
     kStatusUpdate,
     kCallbackCount
   };
-  // The control object, with a reference for the length of one call, and
-  // the identifier of the callback; nullptr when it is not to be called.
-  IDispatch* Target(Callback callback, DISPID& id);
+  // True when the callback is to be made.
+  bool Reaches(Callback callback) const;
 
-  std::mutex mutex_;
-  Attachment current_;
+  IDispatch* const control_;
+  DISPID ids_[kCallbackCount];
+  const std::shared_ptr<const std::atomic<bool>> released_;
 };

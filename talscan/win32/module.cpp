@@ -5,7 +5,6 @@
 #include "common/hid/win32/win32_hid.h"
 #include "common/registry/win32/win32_registry.h"
 #include "talscan/core/scanner_service.h"
-#include "talscan/win32/event_driver.h"
 #include "talscan/win32/win32_platform.h"
 
 namespace module {
@@ -21,7 +20,7 @@ std::atomic<long> serverLocks{0};
 struct ProcessService {
   ProcessService()
       : notifier(moduleHandle),
-        platform{registry, notifier, clock, threads, serial, hid, events},
+        platform{registry, notifier, clock, threads, serial, hid},
         service(platform) {}
 
   reg::Win32Registry registry;
@@ -30,7 +29,6 @@ struct ProcessService {
   Win32ThreadLauncher threads;
   Win32SerialPort serial;
   hid::Win32Bus hid;
-  EventDriver events;
   Platform platform;
   ScannerService service;
 };
@@ -46,15 +44,15 @@ HMODULE Handle() { return moduleHandle; }
 void SetHandle(HMODULE handle) { moduleHandle = handle; }
 
 void AddObject() { ++liveObjects; }
-long RemoveObject() { return --liveObjects; }
+void RemoveObject() { --liveObjects; }
+bool IsLastObject() { return liveObjects == 1; }
 void Lock(bool lock) { lock ? ++serverLocks : --serverLocks; }
 
 bool CanUnload() {
   return liveObjects == 0 && serverLocks == 0 &&
-         !Instance().service.HasReceiveThread();
+         Instance().threads.Running() == 0;
 }
 
 ScannerService& Service() { return Instance().service; }
-EventDriver& Events() { return Instance().events; }
 
 }  // namespace module

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-class EventDriver;
 class ScannerService;
 
 namespace module {
@@ -14,13 +13,13 @@ HMODULE Handle();
 void SetHandle(HMODULE handle);
 
 void AddObject();
-// The number of objects still alive.
-long RemoveObject();
+void RemoveObject();
+// True while only the object being destroyed is alive.
+bool IsLastObject();
 void Lock(bool lock);
-// True when no object, no lock and no open device keeps the library.
+// True when no object, no lock and no thread of the library keeps it.
 bool CanUnload();
 
 ScannerService& Service();
-EventDriver& Events();
 
 }  // namespace module

@@ -75,18 +75,18 @@ HRESULT SetString(VARIANT* result, const std::string& text) {
 
 }  // namespace
 
-ScannerSO::ScannerSO() { module::AddObject(); }
+ScannerSO::ScannerSO() : released_(std::make_shared<std::atomic<bool>>(false)) {
+  module::AddObject();
+}
 
 // The last object's release ends an opening the control object did not
 // close: no callback may reach a control object that is letting go, and
-// the port must be free for the next opening.
+// the port must be free for the next opening. The object counts as alive
+// until then, so that the library is not unloaded under the wait.
 ScannerSO::~ScannerSO() {
-  if (module::RemoveObject() == 0) {
-    module::Events().Detach(nullptr);
-    module::Service().EndOpening();
-  } else {
-    module::Events().Detach(this);
-  }
+  *released_ = true;
+  if (module::IsLastObject()) module::Service().EndOpening();
+  module::RemoveObject();
 }
 
 HRESULT ScannerSO::QueryInterface(REFIID riid, void** object) {
@@ -147,7 +147,12 @@ HRESULT ScannerSO::Invoke(DISPID id, REFIID riid, LCID, WORD flags,
   if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) {
     return DISP_E_MEMBERNOTFOUND;
   }
-  return Dispatch(id, params, result, argError);
+  // A message handled while Close waits may release the caller's last
+  // reference: the object stays until its call has returned.
+  AddRef();
+  const HRESULT hr = Dispatch(id, params, result, argError);
+  Release();
+  return hr;
 }
 
 HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
@@ -174,13 +179,7 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
       break;
     case kClearInput: SetLong(result, service.ClearInput()); break;
     case kClearOutput: SetLong(result, service.ClearOutput()); break;
-    case kClose:
-      // From here on nothing calls the control object: it may let go of
-      // this object once Close returns, or close from its own destruction.
-      // Close stops the receive thread even when the port will not close.
-      module::Events().Detach(nullptr);
-      SetLong(result, service.Close());
-      break;
+    case kClose: SetLong(result, service.Close()); break;
     case kCOFreezeEvents:
       hr = args.Bool(0, flag);
       if (hr == S_OK) SetLong(result, service.COFreezeEvents(flag));
@@ -198,14 +197,10 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
       if (hr == S_OK) hr = args.String(1, text2);
       if (hr == S_OK) hr = args.Dispatch(2, control);
       if (hr == S_OK) {
-        const EventDriver::Attachment previous =
-            module::Events().Attach(control, this);
-        const long opened = service.OpenService(text, text2);
-        // A failed opening beside one in force leaves that one's callbacks.
-        if (opened != 0 && service.HasReceiveThread()) {
-          module::Events().Restore(previous);
-        }
-        SetLong(result, opened);
+        SetLong(result,
+                service.OpenService(
+                    text, text2,
+                    std::make_shared<EventDriver>(control, released_)));
       }
       break;
     case kRelease: SetLong(result, service.Release()); break;

@@ -7,6 +7,7 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <memory>
 
 // {3C11BE62-5309-11D6-8E44-0050DAC580E1}
 extern const CLSID CLSID_ScannerSO;
@@ -40,4 +41,7 @@ class ScannerSO final : public IDispatch {
                    UINT* argError);
 
   std::atomic<ULONG> references_{1};
+  // Set when the control object lets go of this object: the callbacks of
+  // the openings it made stop.
+  const std::shared_ptr<std::atomic<bool>> released_;
 };

@@ -1,5 +1,7 @@
 #include "talscan/win32/win32_platform.h"
 
+#include <objbase.h>
+
 namespace {
 
 // No error when the call succeeded, else the calling thread's last error.
@@ -10,6 +12,8 @@ PlatformError Outcome(BOOL succeeded, const char* step) {
 }  // namespace
 
 void Win32Clock::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+uint64_t Win32Clock::NowMs() const { return GetTickCount64(); }
 
 LocalTime Win32Clock::Local() {
   SYSTEMTIME now;
@@ -55,70 +59,73 @@ constexpr DWORD kStopWaitMs = 1000;
 // opening it holds) must not outlive the stop.
 class Win32Thread : public RunningThread {
  public:
-  explicit Win32Thread(std::function<void()> body) : body_(std::move(body)) {}
+  Win32Thread(std::function<void()> body, std::atomic<long>& running)
+      : body_(std::move(body)), running_(running) {}
   ~Win32Thread() override {
     if (handle_ != nullptr) CloseHandle(handle_);
   }
 
   PlatformError Start() {
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&Run), &library_)) {
+      return Outcome(FALSE, "GetModuleHandleEx");
+    }
+    ++running_;
     handle_ = CreateThread(nullptr, 0, Run, this, 0, &id_);
-    return Outcome(handle_ != nullptr, "CreateThread");
+    if (handle_ == nullptr) {
+      const PlatformError error = Outcome(FALSE, "CreateThread");
+      --running_;
+      FreeLibrary(library_);
+      return error;
+    }
+    return {};
   }
 
-  // Waits while dispatching the caller's messages: a control object may
-  // hand an event to this thread's window and wait for it, and a COM call
-  // from another apartment arrives as a message too. A quit message ends
-  // the dispatching; it is put back for the caller's own loop.
+  // The wait of a thread that may be a COM apartment's: COM's own calls
+  // and messages sent from other threads get through, as a control object
+  // may hand an event to this thread and wait for it; posted messages and
+  // input stay queued for the caller's own loop.
   bool WaitForExit(uint32_t milliseconds) override {
-    const DWORD start = GetTickCount();
-    bool quit = false;
-    WPARAM quitCode = 0;
-    bool ended = false;
-    for (;;) {
-      const DWORD waited = GetTickCount() - start;
-      if (waited >= milliseconds) break;
-      const DWORD left = milliseconds - waited;
-      const DWORD result =
-          quit ? WaitForSingleObject(handle_, left)
-               : MsgWaitForMultipleObjects(1, &handle_, FALSE, left,
-                                           QS_ALLINPUT);
-      if (result == WAIT_OBJECT_0) {
-        ended = true;
-        break;
-      }
-      if (result != WAIT_OBJECT_0 + 1) break;  // timed out or failed
-      MSG message;
-      while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-          quit = true;
-          quitCode = message.wParam;
-          break;
-        }
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-      }
+    DWORD index = 0;
+    const HRESULT waited =
+        CoWaitForMultipleHandles(0, milliseconds, 1, &handle_, &index);
+    if (waited == CO_E_NOTINITIALIZED) {
+      return WaitForSingleObject(handle_, milliseconds) == WAIT_OBJECT_0;
     }
-    if (quit) PostQuitMessage(static_cast<int>(quitCode));
-    return ended || !IsRunning();
+    return waited == S_OK || !IsRunning();
   }
   bool IsRunning() const override {
     return WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
   }
   // The stop is asynchronous: the body may be freed only once the thread
-  // has really stopped.
+  // has really stopped. The stopped thread's hold on the library is let
+  // go on its behalf.
   void Terminate() override {
-    TerminateThread(handle_, 1);
+    if (!TerminateThread(handle_, 1)) return;
     WaitForSingleObject(handle_, kStopWaitMs);
+    if (!left_.exchange(true)) {
+      --running_;
+      FreeLibrary(library_);
+    }
   }
   bool IsCurrent() const override { return GetCurrentThreadId() == id_; }
 
  private:
+  // Leaves through FreeLibraryAndExitThread: after its last reference the
+  // library may be gone, so the thread must not return into it.
   static DWORD WINAPI Run(void* parameter) {
-    static_cast<Win32Thread*>(parameter)->body_();
-    return 0;
+    auto* thread = static_cast<Win32Thread*>(parameter);
+    thread->body_();
+    if (thread->left_.exchange(true)) return 0;  // being stopped by force
+    HMODULE library = thread->library_;
+    --thread->running_;
+    FreeLibraryAndExitThread(library, 0);
   }
 
   std::function<void()> body_;
+  std::atomic<long>& running_;
+  std::atomic<bool> left_{false};
+  HMODULE library_ = nullptr;
   HANDLE handle_ = nullptr;
   DWORD id_ = 0;
 };
@@ -127,7 +134,7 @@ class Win32Thread : public RunningThread {
 
 PlatformError Win32ThreadLauncher::Start(
     std::function<void()> body, std::unique_ptr<RunningThread>& thread) {
-  auto started = std::make_unique<Win32Thread>(std::move(body));
+  auto started = std::make_unique<Win32Thread>(std::move(body), running_);
   const PlatformError error = started->Start();
   if (!error.Failed()) thread = std::move(started);
   return error;
@@ -228,63 +235,32 @@ PlatformError Win32SerialPort::Read(uint8_t* buffer, int capacity, int& count) {
   return Outcome(done, "ReadFile");
 }
 
-// The port's read time-outs become "return at the first byte" for the
-// wait (documented for COMMTIMEOUTS: MAXDWORD, MAXDWORD and a constant),
-// and are put back before the next read. The wait's own bound is the
-// event wait: Wine ignores that constant on an overlapped read. A driver
-// that refuses those time-outs, or ends such a read at once with nothing,
-// still gets its pause, spent waiting for an interrupt alone.
+// The read runs under the time-outs the caller set; its bound here is the
+// event wait, as Wine ignores the time-out constant of an overlapped read.
 PlatformError Win32SerialPort::WaitForByte(uint8_t& byte, uint32_t timeoutMs,
                                            Wait& outcome) {
   outcome = Wait::kSilence;
-  COMMTIMEOUTS firstByte = timeouts_;
-  firstByte.ReadIntervalTimeout = MAXDWORD;
-  firstByte.ReadTotalTimeoutMultiplier = MAXDWORD;
-  firstByte.ReadTotalTimeoutConstant = timeoutMs + 1;
-  const ULONGLONG start = GetTickCount64();
+  OVERLAPPED operation = {};
+  operation.hEvent = readDone_;
   DWORD read = 0;
-  BOOL done = FALSE;
-  DWORD error = ERROR_SUCCESS;
-  if (SetCommTimeouts(handle_, &firstByte)) {
-    OVERLAPPED operation = {};
-    operation.hEvent = readDone_;
-    done = ReadFile(handle_, &byte, 1, &read, &operation);
-    if (!done && GetLastError() == ERROR_IO_PENDING) {
-      HANDLE events[2] = {readDone_, interrupted_};
-      const DWORD woken = WaitForMultipleObjects(
-          2, events, FALSE, static_cast<DWORD>(timeoutMs));
-      if (woken != WAIT_OBJECT_0) {
-        CancelIo(handle_);
-        if (woken == WAIT_OBJECT_0 + 1) outcome = Wait::kInterrupted;
-      }
-      // Also after the cancel: a byte that came meanwhile is kept.
-      done = GetOverlappedResult(handle_, &operation, &read, TRUE);
-      if (!done && (GetLastError() == ERROR_OPERATION_ABORTED ||
-                    GetLastError() == ERROR_TIMEOUT)) {
-        done = TRUE;
-      }
+  BOOL done = ReadFile(handle_, &byte, 1, &read, &operation);
+  if (!done && GetLastError() == ERROR_IO_PENDING) {
+    HANDLE events[2] = {readDone_, interrupted_};
+    const DWORD woken = WaitForMultipleObjects(2, events, FALSE,
+                                               static_cast<DWORD>(timeoutMs));
+    if (woken != WAIT_OBJECT_0) {
+      CancelIo(handle_);
+      if (woken == WAIT_OBJECT_0 + 1) outcome = Wait::kInterrupted;
     }
-    error = done ? ERROR_SUCCESS : GetLastError();
-    // The port's own time-outs, or the reads after would have none.
-    if (!SetCommTimeouts(handle_, &timeouts_) && done) {
-      return Outcome(FALSE, "SetCommTimeouts");
+    // Also after the cancel: a byte that came meanwhile is kept.
+    done = GetOverlappedResult(handle_, &operation, &read, TRUE);
+    if (!done && (GetLastError() == ERROR_OPERATION_ABORTED ||
+                  GetLastError() == ERROR_TIMEOUT)) {
+      done = TRUE;
     }
-  } else {
-    done = TRUE;  // refused: the pause alone
   }
-  if (!done) return PlatformError::Of(error, "ReadFile");
-  if (read == 1) {
-    outcome = Wait::kByte;
-    return {};
-  }
-  const ULONGLONG spent = GetTickCount64() - start;
-  // A port that has gone is found by the read after the wait.
-  if (outcome == Wait::kSilence && spent < timeoutMs && Present()) {
-    const DWORD woken = WaitForSingleObject(
-        interrupted_, static_cast<DWORD>(timeoutMs - spent));
-    if (woken == WAIT_FAILED) return Outcome(FALSE, "WaitForSingleObject");
-    if (woken == WAIT_OBJECT_0) outcome = Wait::kInterrupted;
-  }
+  if (!done) return Outcome(FALSE, "ReadFile");
+  if (read == 1) outcome = Wait::kByte;
   return {};
 }
 

@@ -14,6 +14,7 @@
 class Win32Clock : public Clock {
  public:
   void Sleep(uint32_t milliseconds) override;
+  uint64_t NowMs() const override;
   LocalTime Local() override;
 };
 
@@ -29,10 +30,18 @@ class Win32Notifier : public Notifier {
   HMODULE module_;
 };
 
+// Each thread holds a reference to the library that runs it until it has
+// left the library's code, so that an unload never takes the code from
+// under it.
 class Win32ThreadLauncher : public ThreadLauncher {
  public:
   PlatformError Start(std::function<void()> body,
                       std::unique_ptr<RunningThread>& thread) override;
+  // Threads started here that have not yet ended.
+  long Running() const { return running_; }
+
+ private:
+  std::atomic<long> running_{0};
 };
 
 // A COM port opened for overlapped I/O: a synchronous handle lets no

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,6 +12,11 @@
 #include "talscan/core/event_sink.h"
 
 namespace fakes {
+
+// A sink the test owns, handed to an opening that shares what it is given.
+inline std::shared_ptr<EventSink> Unowned(EventSink& sink) {
+  return std::shared_ptr<EventSink>(std::shared_ptr<EventSink>(), &sink);
+}
 
 struct FiredEvent {
   enum Kind { kData, kDirectIO, kStatusUpdate } kind;

@@ -9,6 +9,7 @@ namespace {
 constexpr int kSilence = -1;
 // What a port whose device has gone answers reads and writes with.
 constexpr uint32_t kGenFailure = 31;
+constexpr uint32_t kInvalidParameter = 87;
 }  // namespace
 
 PlatformError ScriptedSerialPort::StepResult(Step step) const {
@@ -63,6 +64,14 @@ PlatformError ScriptedSerialPort::ReadTimeouts() {
 
 PlatformError ScriptedSerialPort::WriteTimeouts(const PortTimeouts& timeouts) {
   std::lock_guard<std::mutex> lock(mutex_);
+  const bool firstByte = timeouts.ReadInterval == kMaxTimeout &&
+                         timeouts.ReadTotalMultiplier == kMaxTimeout;
+  if (firstByte) {
+    if (firstByteReads_ == FirstByteReads::kRefused) {
+      return PlatformError::Of(kInvalidParameter, "SetCommTimeouts");
+    }
+    return {};
+  }
   const PlatformError error = StepResult(Step::kWriteTimeouts);
   if (!error.Failed()) timeouts_ = timeouts;
   return error;
@@ -90,6 +99,10 @@ PlatformError ScriptedSerialPort::Read(uint8_t* buffer, int capacity,
     std::lock_guard<std::mutex> lock(mutex_);
     if (!open_) return PlatformError::Of(syserr::kInvalidHandle, "ReadFile");
     if (vanished_) return PlatformError::Of(kGenFailure, "ReadFile");
+    if (failingReads_ > 0) {
+      --failingReads_;
+      return PlatformError::Of(kGenFailure, "ReadFile");
+    }
     while (count < capacity && !input_.empty() && input_.front() != kSilence) {
       buffer[count++] = static_cast<uint8_t>(input_.front());
       input_.pop_front();
@@ -153,13 +166,21 @@ PlatformError ScriptedSerialPort::WaitForByte(uint8_t& byte,
     std::unique_lock<std::mutex> lock(mutex_);
     if (!open_) return PlatformError::Of(syserr::kInvalidHandle, "ReadFile");
     if (vanished_) return PlatformError::Of(kGenFailure, "ReadFile");
+    if (failingReads_ > 0) {
+      --failingReads_;
+      return PlatformError::Of(kGenFailure, "ReadFile");
+    }
     if (interrupted_) {
       interrupted_ = false;
       outcome = Wait::kInterrupted;
       return {};
     }
-    if (TakeByte(byte) ||
-        (input_.empty() && ArrivalWithin(timeoutMs) && TakeByte(byte))) {
+    if (TakeByte(byte)) {
+      outcome = Wait::kByte;
+      return {};
+    }
+    if (firstByteReads_ == FirstByteReads::kEndedAtOnce) return {};
+    if (input_.empty() && ArrivalWithin(timeoutMs) && TakeByte(byte)) {
       outcome = Wait::kByte;
       return {};
     }
@@ -265,6 +286,16 @@ int ScriptedSerialPort::Opens() const {
   return opens_;
 }
 
+void ScriptedSerialPort::SetFirstByteReads(FirstByteReads reads) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  firstByteReads_ = reads;
+}
+
+void ScriptedSerialPort::FailReads(int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failingReads_ = count;
+}
+
 void ScriptedSerialPort::FailWrites(bool fail) {
   std::lock_guard<std::mutex> lock(mutex_);
   failWrites_ = fail;
@@ -293,6 +324,7 @@ void ScriptedSerialPort::OnWrite(std::function<void(uint8_t)> responder) {
 void ScriptedSerialPort::OnIdleRead(std::function<void(int)> handler) {
   std::lock_guard<std::mutex> lock(mutex_);
   idleHandler_ = std::move(handler);
+  idleReads_ = 0;
 }
 
 std::string ScriptedSerialPort::OpenedName() const {

@@ -58,8 +58,15 @@ class ScriptedSerialPort : public SerialPort {
                             Wait& outcome) override;
   void Interrupt() override;
 
+  // Drivers differ in what they do with a read that is to return at its
+  // first byte: they honour it, refuse its time-outs, or end it at once.
+  enum class FirstByteReads { kHonoured, kRefused, kEndedAtOnce };
+
   // Script.
   void FailStep(Step step, uint32_t error);
+  void SetFirstByteReads(FirstByteReads reads);
+  // The next `count` reads fail while the port stays present.
+  void FailReads(int count);
   void FailWrites(bool fail);
   // A vanished port (its adapter pulled out) fails every read and write,
   // and cannot be opened, until it is back.
@@ -83,12 +90,15 @@ class ScriptedSerialPort : public SerialPort {
   // Called for every byte written; may Feed a reply.
   void OnWrite(std::function<void(uint8_t)> responder);
   // Called on every read that finds nothing scripted, with the number of
-  // such reads in a row; a test ends the receive loop from here.
+  // such reads in a row since it was set; a test ends the receive loop
+  // from here.
   void OnIdleRead(std::function<void(int)> handler);
 
   // Inspection.
   std::string OpenedName() const;
   std::optional<LineSettings> Settings() const;
+  // The time-outs the port was configured with; a wait's first-byte
+  // time-outs are not among them.
   std::optional<PortTimeouts> Timeouts() const;
   uint32_t InputQueueSize() const;
   int Opens() const;
@@ -111,6 +121,8 @@ class ScriptedSerialPort : public SerialPort {
   std::vector<std::pair<Step, uint32_t>> failures_;
   std::optional<LineSettings> settings_;
   std::optional<PortTimeouts> timeouts_;
+  FirstByteReads firstByteReads_ = FirstByteReads::kHonoured;
+  int failingReads_ = 0;
   uint32_t inputQueueSize_ = 0;
   // A value of -1 marks one silent read.
   std::deque<int> input_;

@@ -1,7 +1,9 @@
 // Receive threads for host tests, on std::thread. A thread that does not
 // end in time cannot be killed portably: Terminate detaches it and counts.
 // A test that reaches it unasked has found a hang; a test that asks for it
-// (ExpireWaits) plays a handler that blocks past the bound.
+// (ExpireWaits) plays a handler that blocks past the bound. A test may
+// also run work inside the next wait, as a message the waiting thread
+// handles meanwhile.
 #pragma once
 
 #include <atomic>
@@ -23,6 +25,11 @@ class StdThreadLauncher : public ThreadLauncher {
   void FailNextStart() { failNext_ = true; }
   // While set, every wait for a thread's end times out at once.
   void ExpireWaits(bool expire) { expireWaits_ = expire; }
+  // Runs `work` on the waiting thread when the next wait begins.
+  void DuringNextWait(std::function<void()> work) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    duringWait_ = std::move(work);
+  }
   int Started() const { return started_; }
   int Terminated() const { return terminated_; }
   // Threads whose body has returned, stopped by force or not.
@@ -35,6 +42,17 @@ class StdThreadLauncher : public ThreadLauncher {
   std::atomic<int> started_{0};
   std::atomic<int> terminated_{0};
   std::atomic<int> ended_{0};
+  std::mutex mutex_;
+  std::function<void()> duringWait_;
+
+  void RunWorkDuringWait() {
+    std::function<void()> work;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      work.swap(duringWait_);
+    }
+    if (work) work();
+  }
 };
 
 class StdThreadLauncher::Thread : public RunningThread {
@@ -62,6 +80,7 @@ class StdThreadLauncher::Thread : public RunningThread {
     }
   }
   bool WaitForExit(uint32_t milliseconds) override {
+    launcher_.RunWorkDuringWait();
     if (launcher_.expireWaits_) return false;
     std::unique_lock<std::mutex> lock(done_->mutex);
     return done_->changed.wait_for(lock,

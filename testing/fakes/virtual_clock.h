@@ -26,7 +26,7 @@ class VirtualClock : public Clock {
     if (onSleep) onSleep(milliseconds);
   }
   // The virtual time that has passed.
-  uint64_t NowMs() const { return now_; }
+  uint64_t NowMs() const override { return now_; }
   LocalTime Local() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return local_;
