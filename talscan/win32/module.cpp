@@ -14,6 +14,7 @@ namespace {
 HMODULE moduleHandle = nullptr;
 std::atomic<long> liveObjects{0};
 std::atomic<long> serverLocks{0};
+std::atomic<long> callsInProgress{0};
 
 // Built on first use, after DllMain, and kept until the process ends: the
 // receive thread may still run it when the last object is released.
@@ -49,9 +50,12 @@ bool IsLastObject() { return liveObjects == 1; }
 void Lock(bool lock) { lock ? ++serverLocks : --serverLocks; }
 
 bool CanUnload() {
-  return liveObjects == 0 && serverLocks == 0 &&
+  return liveObjects == 0 && serverLocks == 0 && callsInProgress == 0 &&
          Instance().threads.Running() == 0;
 }
+
+CallInProgress::CallInProgress() { ++callsInProgress; }
+CallInProgress::~CallInProgress() { --callsInProgress; }
 
 ScannerService& Service() { return Instance().service; }
 

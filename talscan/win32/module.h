@@ -17,8 +17,18 @@ void RemoveObject();
 // True while only the object being destroyed is alive.
 bool IsLastObject();
 void Lock(bool lock);
-// True when no object, no lock and no thread of the library keeps it.
+// True when no object, no lock, no call and no thread of the library
+// keeps it.
 bool CanUnload();
+
+// Counts as a call inside the library for as long as it lives.
+class CallInProgress {
+ public:
+  CallInProgress();
+  ~CallInProgress();
+  CallInProgress(const CallInProgress&) = delete;
+  CallInProgress& operator=(const CallInProgress&) = delete;
+};
 
 ScannerService& Service();
 

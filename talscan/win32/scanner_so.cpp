@@ -147,12 +147,10 @@ HRESULT ScannerSO::Invoke(DISPID id, REFIID riid, LCID, WORD flags,
   if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) {
     return DISP_E_MEMBERNOTFOUND;
   }
-  // A message handled while Close waits may release the caller's last
-  // reference: the object stays until its call has returned.
-  AddRef();
-  const HRESULT hr = Dispatch(id, params, result, argError);
-  Release();
-  return hr;
+  // The library stays while a call runs in it, even one whose object a
+  // message handled meanwhile has released.
+  module::CallInProgress call;
+  return Dispatch(id, params, result, argError);
 }
 
 HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,

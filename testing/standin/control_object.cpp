@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include <cstdlib>
+
 #include "common/com/automation.h"
 #include "common/opos/opos.h"
 #include "testing/standin/standin.h"
@@ -479,6 +481,27 @@ long ScannerControl::Open(const std::string& deviceName) {
   return result;
 }
 
+// With STANDIN_CLOSE_PUMPS_MS set, Close first dispatches the calling
+// thread's messages for that long, as a control object does whose Close
+// waits for a thread of its own.
+void ScannerControl::PumpBeforeClose() {
+  char value[16] = {};
+  if (GetEnvironmentVariableA("STANDIN_CLOSE_PUMPS_MS", value, sizeof value) ==
+      0) {
+    return;
+  }
+  const ULONGLONG end = GetTickCount64() + strtoul(value, nullptr, 10);
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
+                              QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
 long ScannerControl::CloseService() {
   const long result = ServiceLong(kCloseSO, {});
   service_->Release();
@@ -542,6 +565,7 @@ HRESULT ScannerControl::Member(DISPID id, WORD flags, DISPPARAMS* params,
       break;
     case standin::kClose:
       if ((hr = args.Expect(0)) != S_OK) return hr;
+      PumpBeforeClose();
       answer = service_ ? CloseService() : 101;
       break;
     case standin::kClaimDevice:

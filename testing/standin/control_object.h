@@ -50,6 +50,7 @@ class ScannerControl final : public IDispatch {
   ~ScannerControl();
 
   long Open(const std::string& deviceName);
+  void PumpBeforeClose();
   long CloseService();
   HRESULT CallService(int method, std::initializer_list<VARIANT> args,
                       VARIANT* result);

@@ -59,9 +59,13 @@ bool ScannerCheck::Begin(Activity activity, const char* nothingListed) {
   return true;
 }
 
+// The dialog is given back only once Close has returned: Close may handle
+// messages while it waits, and a press on Delete, New or the list must not
+// run inside it.
 void ScannerCheck::SetupScanner() {
   if (!Begin(Activity::kSettingUp, kNothingToSetUp)) return;
-  if (Open(config_.CurrentDeviceName()) == opos::kSuccess) {
+  const bool opened = Open(config_.CurrentDeviceName()) == opos::kSuccess;
+  if (opened) {
     main_.EnableWorkingControls(false);
     long data = 0;
     std::string text;
@@ -69,10 +73,12 @@ void ScannerCheck::SetupScanner() {
         opos::kSuccess) {
       main_.ShowWarning(kSetupWarning);
     }
+  }
+  if (control_ != nullptr) control_->Close();
+  if (opened) {
     main_.EnableWorkingControls(true);
     config_.ApplyTypeRules();
   }
-  if (control_ != nullptr) control_->Close();
   activity_ = Activity::kIdle;
 }
 

@@ -37,6 +37,11 @@ class ScannerCheck {
   // while a call to the control object waits, or the dialog would be gone
   // when it returns.
   bool ReadyToQuit();
+  // While Setup Scanner or a test is under way the main dialog's working
+  // controls take no command: a call to the control object may handle
+  // messages while it waits, and a command sent to a control then must not
+  // run inside it.
+  bool Busy() const { return activity_ != Activity::kIdle; }
 
  private:
 

@@ -73,9 +73,19 @@ TEST_F(ScannerCheckTest, SetupScannerProgramsThroughDirectIOAndAlwaysCloses) {
     view.warnings.clear();
     registry.SetString(reg::Root::LocalMachine, kPortPath, "Port", "com1");
     bool enabledDuringDirectIO = true;
+    bool enabledDuringClose = true;
+    bool rewrittenBeforeClose = true;
+    bool busyDuringClose = false;
     control.onCall = [&](const std::string& call) {
       if (call.rfind("DirectIO", 0) == 0) {
         enabledDuringDirectIO = view.workingControlsEnabled;
+      }
+      // Close may handle messages while it waits: the dialog is given back
+      // only once it has returned.
+      if (call == "Close") {
+        enabledDuringClose = view.workingControlsEnabled;
+        rewrittenBeforeClose = Rewritten();
+        busyDuringClose = check.Busy();
       }
     };
     check.SetupScanner();
@@ -83,7 +93,11 @@ TEST_F(ScannerCheckTest, SetupScannerProgramsThroughDirectIOAndAlwaysCloses) {
     EXPECT_EQ(view.warnings, c.warnings);
     if (c.openResult == 0) {
       EXPECT_FALSE(enabledDuringDirectIO);
+      EXPECT_FALSE(enabledDuringClose);
+      EXPECT_FALSE(rewrittenBeforeClose);
     }
+    EXPECT_TRUE(busyDuringClose);
+    EXPECT_FALSE(check.Busy());
     EXPECT_TRUE(view.workingControlsEnabled);
     EXPECT_EQ(Rewritten(), c.rewritten);
     EXPECT_FALSE(test.shown);

@@ -119,6 +119,8 @@ void StartUp(HWND dialog, MainDialog& main) {
 
 void Command(HWND dialog, MainDialog& main, int id, int code) {
   DeviceConfig& config = *main.config;
+  const bool quitting = id == IDC_QUIT || id == IDOK || id == IDCANCEL;
+  if (main.check->Busy() && !quitting) return;
   switch (id) {
     case IDC_DEVICE_LIST:
       if (code == CBN_SELCHANGE) config.LoadSelectedDevice();

@@ -122,6 +122,24 @@ TEST_F(VarnconfScannerTest, SetupScannerProgramsAScannerThatAnswers) {
   EXPECT_EQ(FindWindowA("#32770", "Varnconf"), nullptr) << "no message";
 }
 
+// A control object whose Close handles messages for a while: a press on
+// Delete that comes meanwhile finds the button still disabled, and the
+// dialog is given back only after Close.
+TEST_F(VarnconfScannerTest, DeleteWhileSetupScannerClosesDoesNothing) {
+  wine::WriteStandardEntry(kDevice, "Handheld", kComPort);
+  SetEnvironmentVariableA("STANDIN_CLOSE_PUMPS_MS", "1500");
+  Start();
+  SetEnvironmentVariableA("STANDIN_CLOSE_PUMPS_MS", nullptr);
+  sim.Answer(kComPort, "\x04", "OK\r\n");
+  Press(main_, kSetup);
+  EXPECT_EQ(Written(sizeof kHandheldProgramming - 1), kHandheldProgramming);
+  Press(main_, kDelete);
+  EXPECT_TRUE(wine::PumpUntil([&] { return AllEnabled(); }, 10000));
+  wine::PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(Items(kDevices), (std::vector<std::string>{kDevice}));
+  EXPECT_EQ(Value(kDevice, "Type"), "Handheld");
+}
+
 TEST_F(VarnconfScannerTest, SetupScannerOnASilentScannerWarns) {
   wine::WriteStandardEntry(kDevice, "Handheld", kComPort);
   Start();
