@@ -14,6 +14,8 @@ constexpr int kDrainPassLimit = 1024;
 // A hold waits this long for one in force on the other thread: longer
 // than any programming run takes.
 constexpr std::chrono::seconds kHoldWaitLimit(15);
+// Longer than any write takes under the port time-outs.
+constexpr std::chrono::seconds kWriterWaitLimit(3);
 // A read under the port time-outs gives up after about this long.
 constexpr uint64_t kReadTimeoutMs = 101;
 
@@ -178,7 +180,7 @@ void PortLink::Interrupt() { port_.Interrupt(); }
 bool PortLink::Reopen() {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return false;
-  std::lock_guard<std::mutex> writing(writeMutex_);
+  std::lock_guard<std::timed_mutex> writing(writeMutex_);
   if (portOpen_) port_.Close();
   portOpen_ = false;
   OpenFailure ignored;
@@ -186,8 +188,10 @@ bool PortLink::Reopen() {
   return portOpen_;
 }
 
+// A writer is waited for a bounded time only: the receive thread may have
+// been stopped by force inside a write, and would never let go.
 bool PortLink::Close() {
-  std::lock_guard<std::mutex> writing(writeMutex_);
+  std::unique_lock<std::timed_mutex> writing(writeMutex_, kWriterWaitLimit);
   if (!portOpen_) return true;  // vanished: nothing left to close
   if (port_.Close().Failed()) return false;
   portOpen_ = false;

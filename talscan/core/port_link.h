@@ -42,7 +42,7 @@ class PortLink {
 
    private:
     PortLink& link_;
-    std::lock_guard<std::mutex> lock_;
+    std::lock_guard<std::timed_mutex> lock_;
   };
 
   // One byte in a turn of its own.
@@ -107,7 +107,7 @@ class PortLink {
   SerialPort& port_;
   Clock& clock_;
   Opening& opening_;
-  std::mutex writeMutex_;
+  std::timed_mutex writeMutex_;
   // The receive thread reads only inside this gate, so that a hold never
   // begins while a read may take a reply's bytes.
   std::mutex readGate_;

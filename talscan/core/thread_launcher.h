@@ -10,10 +10,10 @@
 class RunningThread {
  public:
   virtual ~RunningThread() = default;
-  // True when the thread has ended within the time given. The calling
-  // thread goes on handling its window messages and COM calls while it
-  // waits, as a thread of an apartment must: the receive thread may be
-  // inside a callback that waits for it.
+  // True when the thread has ended within the time given. Messages sent
+  // to the calling thread and COM's calls into its apartment get through
+  // while it waits, as the receive thread may be inside a callback that
+  // waits for them; what was posted to it stays for its own loop.
   virtual bool WaitForExit(uint32_t milliseconds) = 0;
   // True while the thread runs; never waits.
   virtual bool IsRunning() const = 0;

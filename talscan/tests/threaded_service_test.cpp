@@ -246,6 +246,9 @@ TEST_F(ThreadedServiceTest, ThreadStoppedByForceLeavesNothingToTheNextOpening) {
   EXPECT_EQ(service.GetPropertyString(opos::pidx::ScanData), "E01234565");
   EXPECT_EQ(Property(opos::pidx::DataCount), 0);
   EXPECT_EQ(service.ClearInput(), opos::kSuccess);
+  // Nothing the stopped thread holds is the next opening's.
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  OpenEnabled();
 
   blocked.unlock();  // the stopped handler returns into its own opening
   ASSERT_TRUE(WaitUntil([&] { return threads.Ended() == 1; }));

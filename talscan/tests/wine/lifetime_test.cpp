@@ -141,6 +141,24 @@ class TestControl final : public IDispatch {
   }
 };
 
+// An event that the receive thread waits on inside a data event, so that
+// Close has to wait for it.
+struct Gate {
+  Gate() : entered(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+           open(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Gate() {
+    SetEvent(open);
+    CloseHandle(entered);
+    CloseHandle(open);
+  }
+  void Pass() {
+    SetEvent(entered);
+    WaitForSingleObject(open, 10000);
+  }
+  HANDLE entered;
+  HANDLE open;
+};
+
 class Lifetime : public wine::SimulatedDeviceTest {
  protected:
   Lifetime() : SimulatedDeviceTest(kPort, kDevice) {}
@@ -156,6 +174,16 @@ class Lifetime : public wine::SimulatedDeviceTest {
       test->Release();
     }
     SimulatedDeviceTest::TearDown();
+  }
+
+  // Opens the device and scans a label whose data event waits at the gate
+  // on the receive thread.
+  void HoldALabelAt(Gate& gate) {
+    test->onData = [&gate] { gate.Pass(); };
+    ASSERT_EQ(test->Open(), 0);
+    ASSERT_EQ(test->ClaimAndEnable(), 0);
+    sim.Feed(kPort, "A012345678905\r\n");
+    ASSERT_EQ(WaitForSingleObject(gate.entered, 5000), WAIT_OBJECT_0);
   }
 
   TestControl* test = nullptr;
@@ -201,35 +229,14 @@ void SendToWindow(const AppWindow& window) {
                       &ignored);
 }
 
-// An event that the receive thread waits on inside a data event, so that
-// Close has to wait for it.
-struct Gate {
-  Gate() : entered(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-           open(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Gate() {
-    SetEvent(open);
-    CloseHandle(entered);
-    CloseHandle(open);
-  }
-  void Pass() {
-    SetEvent(entered);
-    WaitForSingleObject(open, 10000);
-  }
-  HANDLE entered;
-  HANDLE open;
-};
-
 // What the application posted to its own thread and to its window while
 // Close waited is still queued after it, undispatched; a message another
 // thread sends does get through, as a control object's may have to.
 TEST_F(Lifetime, CloseLetsThroughSentMessagesAndKeepsPostedOnes) {
   AppWindow window;
   Gate gate;
-  test->onData = [&] { gate.Pass(); };
-  ASSERT_EQ(test->Open(), 0);
-  ASSERT_EQ(test->ClaimAndEnable(), 0);
-  sim.Feed(kPort, "A012345678905\r\n");
-  ASSERT_EQ(WaitForSingleObject(gate.entered, 5000), WAIT_OBJECT_0);
+  HoldALabelAt(gate);
+  if (HasFatalFailure()) return;
 
   PostThreadMessageA(GetCurrentThreadId(), kPostedToThread, 7, 0);
   PostMessageA(window.handle, kPostedToWindow, 8, 0);
@@ -337,11 +344,8 @@ TEST_F(Lifetime, ReleaseWithoutCloseDuringAFloodOfLabels) {
 TEST_F(Lifetime, LibraryStaysWhileTheLastReleaseEndsTheOpening) {
   AppWindow window;
   Gate gate;
-  test->onData = [&] { gate.Pass(); };
-  ASSERT_EQ(test->Open(), 0);
-  ASSERT_EQ(test->ClaimAndEnable(), 0);
-  sim.Feed(kPort, "A012345678905\r\n");
-  ASSERT_EQ(WaitForSingleObject(gate.entered, 5000), WAIT_OBJECT_0);
+  HoldALabelAt(gate);
+  if (HasFatalFailure()) return;
 
   auto canUnload = wine::Export<HRESULT(WINAPI*)()>(
       GetModuleHandleA("TALSCAN.dll"), "DllCanUnloadNow");
