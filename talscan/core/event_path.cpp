@@ -77,14 +77,13 @@ void EventPath::FireDataEvents() {
     std::lock_guard<std::mutex> lock(mutex_);
     delivering_ = false;
     roomChanged_.notify_all();
-    // The handler may have closed the device.
-    if (!opening_.ReceiveActive || !TakeQueuedLabel()) return;
+    if (!TakeQueuedLabel()) return;  // also once a handler closed the device
   }
 }
 
 bool EventPath::TakeQueuedLabel() {
-  if (state_.DataEventEnabled == 0 || state_.FreezeEvents != 0 ||
-      queue_.Count() == 0) {
+  if (!opening_.ReceiveActive || state_.DataEventEnabled == 0 ||
+      state_.FreezeEvents != 0 || queue_.Count() == 0) {
     return false;
   }
   delivering_ = true;

@@ -10,6 +10,11 @@ void OpeningCallbacks::Shut() {
   target_.reset();
 }
 
+bool OpeningCallbacks::GoesTo(const EventSink* target) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return target != nullptr && target_.get() == target;
+}
+
 std::shared_ptr<EventSink> OpeningCallbacks::Target() {
   std::lock_guard<std::mutex> lock(mutex_);
   return target_;

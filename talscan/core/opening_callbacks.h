@@ -22,6 +22,8 @@ class OpeningCallbacks : public EventSink {
   void Replace(std::shared_ptr<EventSink> target);
   // No callback goes out from now on.
   void Shut();
+  // True while the callbacks go to `target`.
+  bool GoesTo(const EventSink* target);
 
   void FireSOData(long status) override;
   void FireSODirectIO(long eventNumber, long& data, std::string& text) override;

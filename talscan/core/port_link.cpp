@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "talscan/core/serial_transport.h"
 
@@ -14,10 +15,23 @@ constexpr int kDrainPassLimit = 1024;
 // A hold waits this long for one in force on the other thread: longer
 // than any programming run takes.
 constexpr std::chrono::seconds kHoldWaitLimit(15);
-// Longer than any write takes under the port time-outs.
-constexpr std::chrono::seconds kWriterWaitLimit(3);
+// Close waits this long for a reader or a writer, longer than any read or
+// write takes under the port time-outs: a thread stopped by force never
+// lets go.
+constexpr std::chrono::seconds kPortUserWaitLimit(3);
 // A read under the port time-outs gives up after about this long.
 constexpr uint64_t kReadTimeoutMs = 101;
+
+// Locked when it could be within the limit; otherwise not locked.
+std::unique_lock<std::mutex> LockWithin(std::mutex& mutex) {
+  std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
+  const auto end = std::chrono::steady_clock::now() + kPortUserWaitLimit;
+  while (!lock.owns_lock() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    lock.try_lock();
+  }
+  return lock;
+}
 
 }  // namespace
 
@@ -43,7 +57,8 @@ bool PortLink::WriteByte(uint8_t byte) {
 }
 
 int PortLink::ReadSome(uint8_t* buffer, int capacity) {
-  if (!portOpen_) return -1;
+  std::lock_guard<std::mutex> reading(readMutex_);
+  if (!portOpen_ || !TimeoutsInForce()) return -1;
   int count = 0;
   return port_.Read(buffer, capacity, count).Failed() ? -1 : count;
 }
@@ -98,9 +113,20 @@ bool PortLink::DrainPort() {
   return hold.Taken() && Drain();
 }
 
+// The reads need the port's own time-outs: under a wait's, a read could
+// last as long as that wait, and no Close could end it. Until they are
+// back every read fails.
+bool PortLink::TimeoutsInForce() {
+  if (timeoutsLost_) {
+    timeoutsLost_ = port_.WriteTimeouts(ScannerPortTimeouts()).Failed();
+  }
+  return !timeoutsLost_;
+}
+
 // A single failed read is noise on the line or a driver's hiccup; the
 // port has gone only when its state can no longer be read.
 PortLink::ReadResult PortLink::NothingRead() {
+  std::lock_guard<std::mutex> reading(readMutex_);
   return portOpen_ && port_.Present() ? ReadResult::kNone
                                       : ReadResult::kFailed;
 }
@@ -127,16 +153,16 @@ PortLink::ReadResult PortLink::AwaitByte(uint8_t& byte, uint32_t timeoutMs) {
 // with nothing long before its time.
 bool PortLink::WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
                                 ReadResult& result) {
-  if (port_.WriteTimeouts(FirstByteTimeouts(timeoutMs)).Failed()) return false;
+  std::unique_lock<std::mutex> reading(readMutex_);
+  if (!portOpen_ ||
+      port_.WriteTimeouts(FirstByteTimeouts(timeoutMs)).Failed()) {
+    return false;
+  }
   const uint64_t start = clock_.NowMs();
   SerialPort::Wait outcome = SerialPort::Wait::kSilence;
   const bool waited = !port_.WaitForByte(byte, timeoutMs, outcome).Failed();
-  // The reads after the wait need the port's own time-outs; a port left
-  // without them counts as a failed read, and the next wait tries again.
-  if (port_.WriteTimeouts(ScannerPortTimeouts()).Failed()) {
-    result = NothingRead();
-    return true;
-  }
+  timeoutsLost_ = port_.WriteTimeouts(ScannerPortTimeouts()).Failed();
+  reading.unlock();
   if (!waited) return false;  // a failed read: the rest of the wait reads
   switch (outcome) {
     case SerialPort::Wait::kByte: result = ReadResult::kByte; return true;
@@ -151,24 +177,27 @@ bool PortLink::WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
 
 // Reads under the port time-outs until the deadline, so that a byte is
 // taken within a read time-out; what would have ended the port's own wait
-// ends this one between two reads.
+// ends this one between two reads. The time left when no whole read fits
+// is slept, so that the wait lasts as long as the port's own would.
 PortLink::ReadResult PortLink::PollForByte(uint8_t& byte, uint64_t deadlineMs) {
   for (;;) {
     if (!opening_.ReceiveActive || opening_.ProgrammingActive) {
       return ReadResult::kInterrupted;
     }
     const uint64_t before = clock_.NowMs();
+    if (before >= deadlineMs) return ReadResult::kNone;
+    if (deadlineMs - before < kReadTimeoutMs) {
+      clock_.Sleep(static_cast<uint32_t>(deadlineMs - before));
+      return ReadResult::kNone;
+    }
     if (ReadSome(&byte, 1) == 1) return ReadResult::kByte;
     const ReadResult nothing = NothingRead();
     if (nothing != ReadResult::kNone) return nothing;
-    const uint64_t now = clock_.NowMs();
-    if (now >= deadlineMs) return ReadResult::kNone;
     // A driver that ignores the read time-outs too returns at once: the
     // read's time is slept out, or the wait would spin.
-    const uint64_t readTime = now - before;
+    const uint64_t readTime = clock_.NowMs() - before;
     if (readTime < kReadTimeoutMs) {
-      clock_.Sleep(static_cast<uint32_t>(
-          std::min<uint64_t>(kReadTimeoutMs - readTime, deadlineMs - now)));
+      clock_.Sleep(static_cast<uint32_t>(kReadTimeoutMs - readTime));
     }
   }
 }
@@ -180,18 +209,19 @@ void PortLink::Interrupt() { port_.Interrupt(); }
 bool PortLink::Reopen() {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return false;
-  std::lock_guard<std::timed_mutex> writing(writeMutex_);
+  std::lock_guard<std::mutex> writing(writeMutex_);
+  std::lock_guard<std::mutex> reading(readMutex_);
   if (portOpen_) port_.Close();
   portOpen_ = false;
   OpenFailure ignored;
   portOpen_ = OpenSerialPort(port_, opening_.Entry, ignored);
+  timeoutsLost_ = false;  // the opening set them
   return portOpen_;
 }
 
-// A writer is waited for a bounded time only: the receive thread may have
-// been stopped by force inside a write, and would never let go.
 bool PortLink::Close() {
-  std::unique_lock<std::timed_mutex> writing(writeMutex_, kWriterWaitLimit);
+  std::unique_lock<std::mutex> writing = LockWithin(writeMutex_);
+  std::unique_lock<std::mutex> reading = LockWithin(readMutex_);
   if (!portOpen_) return true;  // vanished: nothing left to close
   if (port_.Close().Failed()) return false;
   portOpen_ = false;

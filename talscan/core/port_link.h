@@ -42,7 +42,7 @@ class PortLink {
 
    private:
     PortLink& link_;
-    std::lock_guard<std::timed_mutex> lock_;
+    std::lock_guard<std::mutex> lock_;
   };
 
   // One byte in a turn of its own.
@@ -98,6 +98,7 @@ class PortLink {
   // What a read that brought no byte means: silence, unless the port has
   // gone.
   ReadResult NothingRead();
+  bool TimeoutsInForce();
   bool WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
                         ReadResult& result);
   ReadResult PollForByte(uint8_t& byte, uint64_t deadlineMs);
@@ -107,7 +108,13 @@ class PortLink {
   SerialPort& port_;
   Clock& clock_;
   Opening& opening_;
-  std::timed_mutex writeMutex_;
+  std::mutex writeMutex_;
+  // Held while the port is read, and by Close: a read never reaches a port
+  // closed meanwhile, nor one opened again for a later opening.
+  std::mutex readMutex_;
+  // A wait's time-outs that could not be replaced by the port's own after
+  // it; under the read lock.
+  bool timeoutsLost_ = false;
   // The receive thread reads only inside this gate, so that a hold never
   // begins while a read may take a reply's bytes.
   std::mutex readGate_;

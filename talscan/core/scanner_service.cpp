@@ -60,14 +60,14 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
 
   // While an opening is in force its entry stays; a new entry replaces it
   // only when this opening succeeds.
-  if (!CurrentSession()) entry_ = entry;
+  if (!CurrentSession()) entryType_ = entry.ScannerType;
   if (!loaded) return StepFailed(entry.DebugLevel, failure);
 
   const bool opened = entry.ScannerType == kTypeUsb
                           ? OpenUsbDevice(entry, control, failure)
                           : OpenSerialDevice(entry, control, failure);
   if (!opened) return StepFailed(entry.DebugLevel, failure);
-  entry_ = entry;
+  entryType_ = entry.ScannerType;
   state_.State = opos::kStateIdle;
   return Record(opos::kSuccess);
 }
@@ -103,6 +103,13 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
       current->callbacks.Replace(control);
       return true;
     }
+    // A Close under way (this call comes from a message handled during
+    // its wait) keeps the device until it has ended.
+    if (!current->opening.ReceiveActive) {
+      failure = {"Unable to open USB Scanner",
+                 PlatformError::Of(syserr::kAccessDenied, "CreateFile")};
+      return false;
+    }
     // Its thread has ended by itself (the scanner was unplugged): this
     // opening takes its place.
     current->callbacks.Shut();
@@ -118,8 +125,11 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
   }
   error = Begin(session, &Session::RunUsbReceiver);
   if (error.Failed()) {
-    platform_.notifier.ShowWarning(platform_.notifier.ApplicationName(),
-                                   "Can't start receive data thread");
+    // Not when another thread's opening came first.
+    if (!error.Is(syserr::kAccessDenied)) {
+      platform_.notifier.ShowWarning(platform_.notifier.ApplicationName(),
+                                     "Can't start receive data thread");
+    }
     session->usb.Close();
     failure = {"Unable to open USB Scanner", error};
     return false;
@@ -129,15 +139,16 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
 
 // Puts the opening in force and starts its receive thread, which keeps
 // the session alive for as long as it runs. Both happen under the lock,
-// so that a handler the new thread runs at once already finds its opening.
+// so that a handler the new thread runs at once already finds its opening,
+// and an opening that another thread began meanwhile is not replaced.
 PlatformError ScannerService::Begin(const std::shared_ptr<Session>& session,
                                     void (Session::*body)()) {
   session->opening.ReceiveActive = true;
   std::unique_ptr<RunningThread> thread;
-  PlatformError error;
+  PlatformError error = PlatformError::Of(syserr::kAccessDenied, "CreateFile");
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    error = platform_.threads.Start(
+    if (!session_) error = platform_.threads.Start(
         [session, body] { (session.get()->*body)(); }, thread);
     if (!error.Failed()) {
       session_ = session;
@@ -152,6 +163,8 @@ PlatformError ScannerService::Begin(const std::shared_ptr<Session>& session,
 // meanwhile. Its thread is kept while it still runs; threads of earlier
 // openings that have ended are let go, outside the lock.
 void ScannerService::Retire(const std::shared_ptr<Session>& session) {
+  // Declared before the lock, so that it is destroyed after the lock is
+  // given back.
   std::vector<std::shared_ptr<RunningThread>> ended;
   std::lock_guard<std::mutex> lock(sessionMutex_);
   if (session_ == session) {
@@ -167,20 +180,21 @@ void ScannerService::Retire(const std::shared_ptr<Session>& session) {
   endedThreads_.erase(firstEnded, endedThreads_.end());
 }
 
-std::shared_ptr<RunningThread> ScannerService::CurrentThread() const {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  return receiveThread_;
-}
-
 long ScannerService::Close() {
-  std::shared_ptr<Session> session = CurrentSession();
+  std::shared_ptr<Session> session;
+  std::shared_ptr<RunningThread> thread;
+  {
+    // Together: a handler may reset the device from the receive thread.
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    session = session_;
+    thread = receiveThread_;
+  }
   if (!session) {
     // No port to close; a USB device has nothing that could fail.
-    if (entry_.ScannerType != kTypeUsb) return Record(opos::kFailure);
+    if (entryType_ != kTypeUsb) return Record(opos::kFailure);
     ResetToClosed();
     return Record(opos::kSuccess);
   }
-  std::shared_ptr<RunningThread> thread = CurrentThread();
   // No callback of this opening reaches the control object any more: it
   // may let go of the service object once Close returns.
   session->callbacks.Shut();
@@ -217,6 +231,11 @@ long ScannerService::Close() {
 void ScannerService::EndOpening() {
   if (!CurrentSession() || Close() == opos::kSuccess) return;
   Retire(CurrentSession());
+}
+
+void ScannerService::EndOpeningCalling(const EventSink* control) {
+  std::shared_ptr<Session> session = CurrentSession();
+  if (session && session->callbacks.GoesTo(control)) EndOpening();
 }
 
 void ScannerService::ResetToClosed() {
@@ -273,7 +292,7 @@ long ScannerService::ClearInput() {
 }
 
 long ScannerService::DirectIO(long command) {
-  const long type = entry_.ScannerType;
+  const long type = entryType_;
   std::shared_ptr<Session> session = CurrentSession();
   if (type == kTypeUsb) return Record(opos::kIllegal);
   if (!IsPortableType(type)) {

@@ -4,6 +4,7 @@
 // keeps one per process; tests make as many as they like.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,9 @@ class ScannerService {
   // Ends the opening whatever happens (the last service object is being
   // released): the receive thread ended, the port or device closed.
   void EndOpening();
+  // The same, when the opening's callbacks go to `control`: the control
+  // object that opened the device lets go of its service object.
+  void EndOpeningCalling(const EventSink* control);
 
  private:
   long StepFailed(int debugLevel, const OpenFailure& failure);
@@ -57,16 +61,15 @@ class ScannerService {
                       void (Session::*body)());
   void Retire(const std::shared_ptr<Session>& session);
   std::shared_ptr<Session> CurrentSession() const;
-  std::shared_ptr<RunningThread> CurrentThread() const;
   void ResetToClosed();
   void TellScannerDeviceEnabled(bool enabled);
   long Record(long result);
 
   Platform platform_;
   ScannerState state_;
-  // The entry of the last OpenService that read one: its type decides what
+  // The type of the last entry an OpenService read: it decides what
   // DirectIO and Close do, also while no device is open.
-  DeviceEntry entry_;
+  std::atomic<long> entryType_{kTypeUnlisted};
   // Guards the opening in force and its thread: the application may call
   // from its own thread and, inside an event handler, from the receive
   // thread. Held only to read or change them, never while waiting.

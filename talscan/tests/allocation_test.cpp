@@ -81,7 +81,9 @@ TEST(Allocation, ReceivingAndDeliveringLabelsAllocatesNothing) {
   allocations = 0;
   counting = true;
   receiver.Run();
-  // The queued labels leave through the application's thread.
+  // The queued labels leave through the application's thread; the opening
+  // is still in force, only its loop was stopped.
+  opening.ReceiveActive = true;
   while (events.DataCount() > 0) events.SetDataEventEnabled(1);
   counting = false;
 

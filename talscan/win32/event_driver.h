@@ -7,9 +7,9 @@
 // keep a control object that its application released alive, and with it
 // this object and its opening. No reference is taken for a call either: a
 // control object whose count has reached zero is being destroyed, and a
-// reference taken then would destroy it a second time. The opening ends,
-// and its thread with it, before the control object's release of the
-// service object returns, so the pointer stays good for every call made.
+// reference taken then would destroy it a second time. The release of the
+// service object that made it ends the opening, and waits for its thread,
+// before it returns, so the pointer stays good for every call made.
 #pragma once
 
 #include <oaidl.h>

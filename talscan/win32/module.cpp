@@ -51,7 +51,7 @@ void Lock(bool lock) { lock ? ++serverLocks : --serverLocks; }
 
 bool CanUnload() {
   return liveObjects == 0 && serverLocks == 0 && callsInProgress == 0 &&
-         Instance().threads.Running() == 0;
+         Win32ThreadLauncher::Running() == 0;
 }
 
 CallInProgress::CallInProgress() { ++callsInProgress; }

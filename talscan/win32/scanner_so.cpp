@@ -1,6 +1,7 @@
 #include "talscan/win32/scanner_so.h"
 
 #include "common/com/automation.h"
+#include "common/opos/opos.h"
 #include "talscan/core/scanner_service.h"
 #include "talscan/win32/event_driver.h"
 #include "talscan/win32/module.h"
@@ -79,13 +80,19 @@ ScannerSO::ScannerSO() : released_(std::make_shared<std::atomic<bool>>(false)) {
   module::AddObject();
 }
 
-// The last object's release ends an opening the control object did not
-// close: no callback may reach a control object that is letting go, and
-// the port must be free for the next opening. The object counts as alive
-// until then, so that the library is not unloaded under the wait.
+// The release ends an opening that the control object did not close,
+// when it is the last object or the opening's callbacks are this object's:
+// no callback may reach a control object that is letting go, Close waits
+// for any under way, and the port must be free for the next opening. The
+// object counts as alive until then, so that the library is not unloaded
+// under the wait.
 ScannerSO::~ScannerSO() {
   *released_ = true;
-  if (module::IsLastObject()) module::Service().EndOpening();
+  if (module::IsLastObject()) {
+    module::Service().EndOpening();
+  } else if (std::shared_ptr<EventSink> opened = opened_.lock()) {
+    module::Service().EndOpeningCalling(opened.get());
+  }
   module::RemoveObject();
 }
 
@@ -195,10 +202,10 @@ HRESULT ScannerSO::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result,
       if (hr == S_OK) hr = args.String(1, text2);
       if (hr == S_OK) hr = args.Dispatch(2, control);
       if (hr == S_OK) {
-        SetLong(result,
-                service.OpenService(
-                    text, text2,
-                    std::make_shared<EventDriver>(control, released_)));
+        auto callbacks = std::make_shared<EventDriver>(control, released_);
+        const long opened = service.OpenService(text, text2, callbacks);
+        if (opened == opos::kSuccess) opened_ = callbacks;
+        SetLong(result, opened);
       }
       break;
     case kRelease: SetLong(result, service.Release()); break;

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <memory>
 
+#include "talscan/core/event_sink.h"
+
 // {3C11BE62-5309-11D6-8E44-0050DAC580E1}
 extern const CLSID CLSID_ScannerSO;
 // {3C11BE61-5309-11D6-8E44-0050DAC580E1}
@@ -44,4 +46,6 @@ class ScannerSO final : public IDispatch {
   // Set when the control object lets go of this object: the callbacks of
   // the openings it made stop.
   const std::shared_ptr<std::atomic<bool>> released_;
+  // The callbacks of this object's last successful opening.
+  std::weak_ptr<EventSink> opened_;
 };

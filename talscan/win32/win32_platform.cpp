@@ -54,13 +54,15 @@ namespace {
 // How long a thread stopped by force is waited for.
 constexpr DWORD kStopWaitMs = 1000;
 
+// Threads started here that have not yet left the library.
+std::atomic<long> running{0};
+
 // The thread's body belongs to this object, not to the thread: a thread
 // stopped by force never frees what it was given, and the body (with the
 // opening it holds) must not outlive the stop.
 class Win32Thread : public RunningThread {
  public:
-  Win32Thread(std::function<void()> body, std::atomic<long>& running)
-      : body_(std::move(body)), running_(running) {}
+  explicit Win32Thread(std::function<void()> body) : body_(std::move(body)) {}
   ~Win32Thread() override {
     if (handle_ != nullptr) CloseHandle(handle_);
   }
@@ -70,11 +72,11 @@ class Win32Thread : public RunningThread {
                             reinterpret_cast<LPCWSTR>(&Run), &library_)) {
       return Outcome(FALSE, "GetModuleHandleEx");
     }
-    ++running_;
+    ++running;
     handle_ = CreateThread(nullptr, 0, Run, this, 0, &id_);
     if (handle_ == nullptr) {
       const PlatformError error = Outcome(FALSE, "CreateThread");
-      --running_;
+      --running;
       FreeLibrary(library_);
       return error;
     }
@@ -89,41 +91,57 @@ class Win32Thread : public RunningThread {
     DWORD index = 0;
     const HRESULT waited =
         CoWaitForMultipleHandles(0, milliseconds, 1, &handle_, &index);
-    if (waited == CO_E_NOTINITIALIZED) {
-      return WaitForSingleObject(handle_, milliseconds) == WAIT_OBJECT_0;
-    }
-    return waited == S_OK || !IsRunning();
+    if (waited == S_OK) return true;
+    if (waited == RPC_S_CALLPENDING) return !IsRunning();
+    return WaitLettingSentMessagesThrough(milliseconds);
   }
   bool IsRunning() const override {
     return WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
   }
   // The stop is asynchronous: the body may be freed only once the thread
-  // has really stopped. The stopped thread's hold on the library is let
-  // go on its behalf.
+  // has really stopped. A thread already on its way out is let go,
+  // not stopped inside its exit; a stopped thread's hold on the library is
+  // let go on its behalf.
   void Terminate() override {
-    if (!TerminateThread(handle_, 1)) return;
-    WaitForSingleObject(handle_, kStopWaitMs);
-    if (!left_.exchange(true)) {
-      --running_;
-      FreeLibrary(library_);
+    if (left_.exchange(true)) {
+      WaitForSingleObject(handle_, kStopWaitMs);
+      return;
     }
+    TerminateThread(handle_, 1);
+    WaitForSingleObject(handle_, kStopWaitMs);
+    --running;
+    FreeLibrary(library_);
   }
   bool IsCurrent() const override { return GetCurrentThreadId() == id_; }
 
  private:
   // Leaves through FreeLibraryAndExitThread: after its last reference the
-  // library may be gone, so the thread must not return into it.
+  // library may be gone, so the thread must not return into it. A thread
+  // that Terminate has begun to stop waits for the stop.
   static DWORD WINAPI Run(void* parameter) {
     auto* thread = static_cast<Win32Thread*>(parameter);
     thread->body_();
-    if (thread->left_.exchange(true)) return 0;  // being stopped by force
+    if (thread->left_.exchange(true)) Sleep(INFINITE);
     HMODULE library = thread->library_;
-    --thread->running_;
+    --running;
     FreeLibraryAndExitThread(library, 0);
   }
 
+  // Without an apartment to wait in: sent messages still get through.
+  bool WaitLettingSentMessagesThrough(uint32_t milliseconds) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+      const DWORD woken = MsgWaitForMultipleObjects(
+          1, &handle_, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE);
+      if (woken == WAIT_OBJECT_0) return true;
+      if (woken != WAIT_OBJECT_0 + 1) break;
+      MSG message;
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return !IsRunning();
+  }
+
   std::function<void()> body_;
-  std::atomic<long>& running_;
   std::atomic<bool> left_{false};
   HMODULE library_ = nullptr;
   HANDLE handle_ = nullptr;
@@ -132,9 +150,11 @@ class Win32Thread : public RunningThread {
 
 }  // namespace
 
+long Win32ThreadLauncher::Running() { return running; }
+
 PlatformError Win32ThreadLauncher::Start(
     std::function<void()> body, std::unique_ptr<RunningThread>& thread) {
-  auto started = std::make_unique<Win32Thread>(std::move(body), running_);
+  auto started = std::make_unique<Win32Thread>(std::move(body));
   const PlatformError error = started->Start();
   if (!error.Failed()) thread = std::move(started);
   return error;

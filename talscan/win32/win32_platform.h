@@ -38,10 +38,7 @@ class Win32ThreadLauncher : public ThreadLauncher {
   PlatformError Start(std::function<void()> body,
                       std::unique_ptr<RunningThread>& thread) override;
   // Threads started here that have not yet ended.
-  long Running() const { return running_; }
-
- private:
-  std::atomic<long> running_{0};
+  static long Running();
 };
 
 // A COM port opened for overlapped I/O: a synchronous handle lets no

@@ -92,6 +92,7 @@ class StdThreadLauncher::Thread : public RunningThread {
     return !done_->ended;
   }
   void Terminate() override {
+    if (!thread_.joinable()) return;  // stopped already
     ++launcher_.terminated_;
     thread_.detach();
   }

@@ -496,6 +496,10 @@ void ScannerControl::PumpBeforeClose() {
                               QS_ALLINPUT);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {  // the caller's loop ends on it
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return;
+      }
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }

@@ -370,4 +370,29 @@ TEST_F(Lifetime, LibraryStaysWhileTheLastReleaseEndsTheOpening) {
   EXPECT_EQ(canUnload(), S_OK) << "once the release has returned";
 }
 
+// The last release made from inside a data event, on the receive thread:
+// no object is left, but that thread still runs in the library.
+TEST_F(Lifetime, LibraryStaysWhileItsThreadRunsAfterTheLastRelease) {
+  Gate gate;
+  HANDLE released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  test->onData = [&] {
+    test->Release();
+    SetEvent(released);
+    WaitForSingleObject(gate.open, 10000);
+  };
+  ASSERT_EQ(test->Open(), 0);
+  ASSERT_EQ(test->ClaimAndEnable(), 0);
+  const int running = ThreadsOfThisProcess();
+  sim.Feed(kPort, "A012345678905\r\n");
+  ASSERT_EQ(WaitForSingleObject(released, 5000), WAIT_OBJECT_0);
+  auto canUnload = wine::Export<HRESULT(WINAPI*)()>(
+      GetModuleHandleA("TALSCAN.dll"), "DllCanUnloadNow");
+  ASSERT_NE(canUnload, nullptr);
+  EXPECT_EQ(canUnload(), S_FALSE);
+  SetEvent(gate.open);
+  wine::PumpUntil([&] { return ThreadsOfThisProcess() < running; }, 5000);
+  EXPECT_EQ(canUnload(), S_OK);
+  CloseHandle(released);
+}
+
 }  // namespace
