@@ -310,31 +310,36 @@ TEST_F(Lifetime, ResetInsideADataEventLeavesOneThreadReading) {
 // zero, nothing calls it once it has let go of the service object, and
 // the port is free again.
 TEST_F(Lifetime, ReleaseWithoutCloseDuringAFloodOfLabels) {
-  std::atomic<int> delivered{0};
-  test->onData = [&] {
-    ++delivered;
-    Sleep(5);  // an application that takes its time over each label
-    test->SetNumber(2, 1);
-  };
-  test->lingerMs = 300;
-  ASSERT_EQ(test->Open(), 0);
-  ASSERT_EQ(test->ClaimAndEnable(), 0);
   std::string flood;
   for (int i = 0; i < 400; ++i) flood += "M" + std::to_string(i) + "\r\n";
-  sim.Feed(kPort, flood);
-  ASSERT_TRUE(wine::PumpUntil([&] { return delivered > 20; }, 5000));
-  test->Release();
-  EXPECT_EQ(test->destructions, 1);
-  EXPECT_EQ(test->referencesTakenAtZero, 0);
-  const int seen = test->callsAfterDestruction;
-  wine::PumpUntil([] { return false; }, 500);
-  EXPECT_EQ(test->callsAfterDestruction, seen);
-  EXPECT_EQ(seen, 0);
+  // Alone, and beside a service object of another control object, whose
+  // release is then not the last one.
+  for (bool beside : {false, true}) {
+    wine::Dispatch other;
+    if (beside) other = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
+    TestControl* control = new TestControl();  // never freed: see TestControl
+    std::atomic<int> delivered{0};
+    control->onData = [&] {
+      ++delivered;
+      Sleep(5);  // an application that takes its time over each label
+      control->SetNumber(2, 1);
+    };
+    control->lingerMs = 300;
+    ASSERT_EQ(control->Open(), 0);
+    ASSERT_EQ(control->ClaimAndEnable(), 0);
+    sim.Feed(kPort, flood);
+    ASSERT_TRUE(wine::PumpUntil([&] { return delivered > 20; }, 5000));
+    control->Release();
+    EXPECT_EQ(control->destructions, 1) << beside;
+    EXPECT_EQ(control->referencesTakenAtZero, 0) << beside;
+    wine::PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(control->callsAfterDestruction, 0) << beside;
 
-  TestControl* again = new TestControl();
-  EXPECT_EQ(again->Open(), 0) << "the port was closed";
-  again->Call(L"Close");
-  again->Release();
+    TestControl* again = new TestControl();
+    EXPECT_EQ(again->Open(), 0) << "the port was closed: " << beside;
+    again->Call(L"Close");
+    again->Release();
+  }
 }
 
 // The last release ends the opening, and the wait for its thread lets a
