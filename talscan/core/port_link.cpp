@@ -22,10 +22,10 @@ constexpr std::chrono::seconds kPortUserWaitLimit(3);
 // A read under the port time-outs gives up after about this long.
 constexpr uint64_t kReadTimeoutMs = 101;
 
-// Locked when it could be within the limit; otherwise not locked.
-std::unique_lock<std::mutex> LockWithin(std::mutex& mutex) {
+// Locked when it could be before the end; otherwise not locked.
+std::unique_lock<std::mutex> LockBefore(
+    std::mutex& mutex, std::chrono::steady_clock::time_point end) {
   std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
-  const auto end = std::chrono::steady_clock::now() + kPortUserWaitLimit;
   while (!lock.owns_lock() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     lock.try_lock();
@@ -154,8 +154,10 @@ PortLink::ReadResult PortLink::AwaitByte(uint8_t& byte, uint32_t timeoutMs) {
 bool PortLink::WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
                                 ReadResult& result) {
   std::unique_lock<std::mutex> reading(readMutex_);
-  if (!portOpen_ ||
-      port_.WriteTimeouts(FirstByteTimeouts(timeoutMs)).Failed()) {
+  if (!portOpen_) return false;
+  if (port_.WriteTimeouts(FirstByteTimeouts(timeoutMs)).Failed()) {
+    // Whatever of them the driver took is put back before the next read.
+    timeoutsLost_ = true;
     return false;
   }
   const uint64_t start = clock_.NowMs();
@@ -220,8 +222,9 @@ bool PortLink::Reopen() {
 }
 
 bool PortLink::Close() {
-  std::unique_lock<std::mutex> writing = LockWithin(writeMutex_);
-  std::unique_lock<std::mutex> reading = LockWithin(readMutex_);
+  const auto end = std::chrono::steady_clock::now() + kPortUserWaitLimit;
+  std::unique_lock<std::mutex> writing = LockBefore(writeMutex_, end);
+  std::unique_lock<std::mutex> reading = LockBefore(readMutex_, end);
   if (!portOpen_) return true;  // vanished: nothing left to close
   if (port_.Close().Failed()) return false;
   portOpen_ = false;

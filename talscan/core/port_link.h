@@ -121,7 +121,7 @@ class PortLink {
   std::mutex slotMutex_;
   std::condition_variable slotFreed_;
   bool slotTaken_ = false;
-  // Cleared when the port vanished, set again when it is back; changed
-  // under both gates.
+  // Cleared when the port is closed or vanished, set again when it is
+  // back; changed under the write and read locks.
   std::atomic<bool> portOpen_{true};
 };

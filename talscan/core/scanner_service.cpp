@@ -97,11 +97,17 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
                                    const std::shared_ptr<EventSink>& control,
                                    OpenFailure& failure) {
   if (std::shared_ptr<Session> current = CurrentSession()) {
-    // An open USB scanner is open already; no second thread is started.
-    if (current->usb.IsOpen() && current->opening.ReceiveActive) {
-      current->events.ReplaceEntry(entry);
-      current->callbacks.Replace(control);
-      return true;
+    {
+      // An open USB scanner is open already; no second thread is started.
+      // Under the lock with which Close ends an opening, so that one that
+      // is ending is not given callbacks again.
+      std::lock_guard<std::mutex> lock(sessionMutex_);
+      if (session_ == current && current->opening.ReceiveActive &&
+          current->usb.IsOpen()) {
+        current->events.ReplaceEntry(entry);
+        current->callbacks.Replace(control);
+        return true;
+      }
     }
     // A Close under way (this call comes from a message handled during
     // its wait) keeps the device until it has ended.
@@ -180,14 +186,27 @@ void ScannerService::Retire(const std::shared_ptr<Session>& session) {
   endedThreads_.erase(firstEnded, endedThreads_.end());
 }
 
-long ScannerService::Close() {
+long ScannerService::Close() { return CloseOpening(nullptr); }
+
+// With `control`, only an opening whose callbacks go there is closed.
+long ScannerService::CloseOpening(const EventSink* control) {
   std::shared_ptr<Session> session;
   std::shared_ptr<RunningThread> thread;
   {
-    // Together: a handler may reset the device from the receive thread.
+    // The opening and its thread together: a handler may reset the device
+    // from the receive thread. No callback of the opening reaches the
+    // control object any more: it may let go of the service object once
+    // Close returns.
     std::lock_guard<std::mutex> lock(sessionMutex_);
     session = session_;
     thread = receiveThread_;
+    if (session && control && !session->callbacks.GoesTo(control)) {
+      return opos::kSuccess;
+    }
+    if (session) {
+      session->callbacks.Shut();
+      session->opening.ReceiveActive = false;
+    }
   }
   if (!session) {
     // No port to close; a USB device has nothing that could fail.
@@ -195,10 +214,6 @@ long ScannerService::Close() {
     ResetToClosed();
     return Record(opos::kSuccess);
   }
-  // No callback of this opening reaches the control object any more: it
-  // may let go of the service object once Close returns.
-  session->callbacks.Shut();
-  session->opening.ReceiveActive = false;
   const bool usb = session->opening.Entry.ScannerType == kTypeUsb;
   if (usb) {
     session->usb.StopReading();
@@ -228,14 +243,11 @@ long ScannerService::Close() {
 // The opening ends whatever happens: the service object is going away.
 // When even Close fails (the port would not close), the session is
 // dropped all the same; the port then stays in use until the process ends.
-void ScannerService::EndOpening() {
-  if (!CurrentSession() || Close() == opos::kSuccess) return;
-  Retire(CurrentSession());
-}
+void ScannerService::EndOpening() { EndOpeningCalling(nullptr); }
 
 void ScannerService::EndOpeningCalling(const EventSink* control) {
-  std::shared_ptr<Session> session = CurrentSession();
-  if (session && session->callbacks.GoesTo(control)) EndOpening();
+  if (!CurrentSession() || CloseOpening(control) == opos::kSuccess) return;
+  Retire(CurrentSession());
 }
 
 void ScannerService::ResetToClosed() {

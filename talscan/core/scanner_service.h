@@ -59,6 +59,7 @@ class ScannerService {
                      OpenFailure& failure);
   PlatformError Begin(const std::shared_ptr<Session>& session,
                       void (Session::*body)());
+  long CloseOpening(const EventSink* control);
   void Retire(const std::shared_ptr<Session>& session);
   std::shared_ptr<Session> CurrentSession() const;
   void ResetToClosed();

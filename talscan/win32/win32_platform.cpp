@@ -88,12 +88,13 @@ class Win32Thread : public RunningThread {
   // may hand an event to this thread and wait for it; posted messages and
   // input stay queued for the caller's own loop.
   bool WaitForExit(uint32_t milliseconds) override {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
     DWORD index = 0;
     const HRESULT waited =
         CoWaitForMultipleHandles(0, milliseconds, 1, &handle_, &index);
     if (waited == S_OK) return true;
     if (waited == RPC_S_CALLPENDING) return !IsRunning();
-    return WaitLettingSentMessagesThrough(milliseconds);
+    return WaitLettingSentMessagesThrough(end);
   }
   bool IsRunning() const override {
     return WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
@@ -107,8 +108,12 @@ class Win32Thread : public RunningThread {
       WaitForSingleObject(handle_, kStopWaitMs);
       return;
     }
-    TerminateThread(handle_, 1);
-    WaitForSingleObject(handle_, kStopWaitMs);
+    // A thread that could not be stopped keeps its count and its hold,
+    // and stays parked once its body returns: the library stays.
+    if (!TerminateThread(handle_, 1) ||
+        WaitForSingleObject(handle_, kStopWaitMs) != WAIT_OBJECT_0) {
+      return;
+    }
     --running;
     FreeLibrary(library_);
   }
@@ -128,8 +133,7 @@ class Win32Thread : public RunningThread {
   }
 
   // Without an apartment to wait in: sent messages still get through.
-  bool WaitLettingSentMessagesThrough(uint32_t milliseconds) {
-    const ULONGLONG end = GetTickCount64() + milliseconds;
+  bool WaitLettingSentMessagesThrough(ULONGLONG end) {
     for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
       const DWORD woken = MsgWaitForMultipleObjects(
           1, &handle_, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE);
