@@ -1,6 +1,8 @@
 // Download rate of a portable scanner through the real TALSCAN.dll under
 // Wine, with the simulator sending at the line rate, at 9600 baud (M-20)
 // and 2400 baud (M-40), set beside what the line allows for the same bytes.
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
+
 #include <objbase.h>
 #include <windows.h>
 
@@ -9,7 +11,6 @@
 
 #include "bench/timing_control.h"
 #include "common/opos/opos.h"
-#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
 #include "testing/wine/wine_support.h"
 
 namespace {

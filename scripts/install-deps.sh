@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and only what is
 # missing: the host toolchain and test libraries, clang for fuzzing, the
-# mingw-w64 cross compiler, 32-bit Wine, Xvfb, Python for the simulators,
-# a JDK for the Java bridge and wixl (msitools) for the installer package.
+# mingw-w64 cross compilers (32-bit and 64-bit), Wine for both, Xvfb,
+# Python for the simulators, a JDK for the Java bridge and wixl (msitools)
+# for the installer packages.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine32:i386 wine64
   xvfb xauth
   python3

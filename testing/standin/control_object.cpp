@@ -311,13 +311,12 @@ class ScannerControl::Connection final : public IConnectionPointContainer,
                                     reinterpret_cast<void**>(&dispatch)))) {
       return CONNECT_E_CANNOTCONNECT;
     }
-    owner_.Advise(dispatch);
-    *cookie = reinterpret_cast<DWORD>(dispatch);
+    *cookie = owner_.Advise(dispatch);
     dispatch->Release();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-    owner_.Unadvise(reinterpret_cast<IDispatch*>(cookie));
+    owner_.Unadvise(cookie);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** e) override {
@@ -341,7 +340,7 @@ ScannerControl::~ScannerControl() {
   if (service_ != nullptr) CloseService();
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
-  for (IDispatch* sink : sinks_) sink->Release();
+  for (const auto& connection : sinks_) connection.second->Release();
   delete connection_;
   delete classInfo_;
   StandInObjectDestroyed();
@@ -737,17 +736,18 @@ void ScannerControl::Deliver(Event* event, bool waitForIt) {
   }
 }
 
-void ScannerControl::Advise(IDispatch* sink) {
+DWORD ScannerControl::Advise(IDispatch* sink) {
   sink->AddRef();
   std::lock_guard<std::mutex> lock(sinksMutex_);
-  sinks_.push_back(sink);
+  sinks_.emplace_back(nextCookie_, sink);
+  return nextCookie_++;
 }
 
-void ScannerControl::Unadvise(IDispatch* sink) {
+void ScannerControl::Unadvise(DWORD cookie) {
   std::lock_guard<std::mutex> lock(sinksMutex_);
   for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
-    if (*it == sink) {
-      (*it)->Release();
+    if (it->first == cookie) {
+      it->second->Release();
       sinks_.erase(it);
       return;
     }
@@ -758,7 +758,7 @@ void ScannerControl::Raise(Event& event) {
   std::vector<IDispatch*> sinks;
   {
     std::lock_guard<std::mutex> lock(sinksMutex_);
-    sinks = sinks_;
+    for (const auto& connection : sinks_) sinks.push_back(connection.second);
   }
   for (IDispatch* sink : sinks) {
     if (event.id != standin::kDirectIOEvent) {

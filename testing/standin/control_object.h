@@ -32,9 +32,10 @@ class ScannerControl final : public IDispatch {
                                    VARIANT* result, EXCEPINFO* exception,
                                    UINT* argError) override;
 
-  // Events, raised on the creating thread.
-  void Advise(IDispatch* sink);
-  void Unadvise(IDispatch* sink);
+  // Events, raised on the creating thread. A connection is known by its
+  // cookie, a number: a pointer would not fit it on 64-bit Windows.
+  DWORD Advise(IDispatch* sink);
+  void Unadvise(DWORD cookie);
   // One event on its way to the creating thread.
   struct Event {
     DISPID id = 0;
@@ -72,5 +73,6 @@ class ScannerControl final : public IDispatch {
   std::mutex logMutex_;
   std::string callbackLog_;
   std::mutex sinksMutex_;
-  std::vector<IDispatch*> sinks_;
+  std::vector<std::pair<DWORD, IDispatch*>> sinks_;
+  DWORD nextCookie_ = 1;
 };

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Runs a command inside a Wine test session: a 32-bit prefix of the build
-# (created on first use), an X display (Xvfb) for windows and message
-# boxes, and one persistent wineserver. Everything started here is stopped
-# on exit, also on failure. Inside a running session it only runs the
-# command, so tests and the whole test run can both use it.
+# Runs a command inside a Wine test session: a prefix of the build
+# (created on first use; 32-bit, or 64-bit with WINEARCH=win64), an X
+# display (Xvfb) for windows and message boxes, and one persistent
+# wineserver. Everything started here is stopped on exit, also on failure.
+# Inside a running session of the same prefix it only runs the command, so
+# tests and the whole test run can both use it; a session of another
+# prefix runs beside it.
 #
-#   WINEPREFIX=<build>/wineprefix session.sh <command> [args...]
+#   [WINEARCH=win64] WINEPREFIX=<build>/wineprefix session.sh <command> [args...]
 set -euo pipefail
 
-if [[ "${WINE_SESSION_ACTIVE:-}" == 1 ]]; then
+: "${WINEPREFIX:?WINEPREFIX must name the prefix of this build}"
+if [[ "${WINE_SESSION_ACTIVE:-}" == "$WINEPREFIX" ]]; then
   exec "$@"
 fi
 
-: "${WINEPREFIX:?WINEPREFIX must name the prefix of this build}"
-export WINEPREFIX WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
+export WINEPREFIX WINEARCH="${WINEARCH:-win32}" WINEDEBUG="${WINEDEBUG:--all}"
 
 xvfb_pid=""
 cleanup() {
@@ -76,7 +78,7 @@ wineserver -p 2>/dev/null
 # long as the server; started here they hold no pipe of the command's (a
 # test runner would wait for those pipes to close).
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
-export WINE_SESSION_ACTIVE=1
+export WINE_SESSION_ACTIVE="$WINEPREFIX"
 set +e
 "$@"
 status=$?

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Compares a DLL's export names with a list, one name a line.
+# Compares a DLL's export names with a list, one name a line:
+#   check_exports.sh <objdump> <dll> <list>
 set -euo pipefail
-actual=$(i686-w64-mingw32-objdump -p "$1" |
+objdump=$1
+shift
+actual=$("$objdump" -p "$1" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
 if diff <(echo "$actual") <(sort "$2"); then

@@ -1,6 +1,7 @@
-// KorvaJposUsb.dll as a 32-bit JVM loads it: the decorated JNI names, and
-// the natives called with a minimal JNI environment, on a machine without
-// the scanner.
+// KorvaJposUsb.dll as a JVM of its architecture loads it: the JNI names it
+// looks up (a 32-bit JVM the decorated ones first, a 64-bit one the plain
+// ones), and the natives called with a minimal JNI environment, on a
+// machine without the scanner.
 #include <gtest/gtest.h>
 #include <jni.h>
 #include <windows.h>
@@ -62,27 +63,41 @@ using OpenHID = jboolean(JNICALL*)(JNIEnv*, jobject);
 using ArrayCall = void(JNICALL*)(JNIEnv*, jobject, jbyteArray);
 using CloseCall = jint(JNICALL*)(JNIEnv*, jobject);
 
-TEST_F(JniHarness, DecoratedAndPlainNamesAreExported) {
-  for (const char* name :
-       {"_Java_com_korva_jpos_KorvaJposUsb_OpenHID@8",
-        "_Java_com_korva_jpos_KorvaJposUsb_GetUsbData@12",
-        "_Java_com_korva_jpos_KorvaJposUsb_USBSendCMD@12",
-        "_Java_com_korva_jpos_KorvaJposUsb_Close@8",
-        "Java_com_korva_jpos_KorvaJposUsb_OpenHID",
-        "Java_com_korva_jpos_KorvaJposUsb_GetUsbData",
-        "Java_com_korva_jpos_KorvaJposUsb_USBSendCMD",
-        "Java_com_korva_jpos_KorvaJposUsb_Close"}) {
-    EXPECT_NE(GetProcAddress(library_, name), nullptr) << name;
+constexpr bool k64Bit = sizeof(void*) == 8;
+
+// The name a JVM of this architecture finds a native by: the plain one,
+// or on 32-bit Windows the decorated one, with its arguments' bytes.
+std::string JvmName(const std::string& method, int argumentBytes) {
+  const std::string plain = "Java_com_korva_jpos_KorvaJposUsb_" + method;
+  if (k64Bit) return plain;
+  return "_" + plain + "@" + std::to_string(argumentBytes);
+}
+
+TEST_F(JniHarness, TheNamesAJvmLooksForAreExported) {
+  const struct {
+    const char* method;
+    int argumentBytes;
+  } natives[] = {{"OpenHID", 8}, {"GetUsbData", 12}, {"USBSendCMD", 12},
+                 {"Close", 8}};
+  for (const auto& native : natives) {
+    const std::string plain =
+        std::string("Java_com_korva_jpos_KorvaJposUsb_") + native.method;
+    const std::string decorated =
+        "_" + plain + "@" + std::to_string(native.argumentBytes);
+    FARPROC found = GetProcAddress(library_, plain.c_str());
+    EXPECT_NE(found, nullptr) << plain;
+    // On x64 there is no decoration: the plain names are all there is.
+    EXPECT_EQ(GetProcAddress(library_, decorated.c_str()),
+              k64Bit ? nullptr : found)
+        << decorated;
   }
-  EXPECT_EQ(GetProcAddress(library_, "_Java_com_korva_jpos_KorvaJposUsb_OpenHID@8"),
-            GetProcAddress(library_, "Java_com_korva_jpos_KorvaJposUsb_OpenHID"));
 }
 
 TEST_F(JniHarness, WithoutTheScannerNothingOpensAndNothingIsSent) {
-  auto send = Native<ArrayCall>("_Java_com_korva_jpos_KorvaJposUsb_USBSendCMD@12");
-  auto open = Native<OpenHID>("_Java_com_korva_jpos_KorvaJposUsb_OpenHID@8");
-  auto getData = Native<ArrayCall>("_Java_com_korva_jpos_KorvaJposUsb_GetUsbData@12");
-  auto close = Native<CloseCall>("_Java_com_korva_jpos_KorvaJposUsb_Close@8");
+  auto send = Native<ArrayCall>(JvmName("USBSendCMD", 12).c_str());
+  auto open = Native<OpenHID>(JvmName("OpenHID", 8).c_str());
+  auto getData = Native<ArrayCall>(JvmName("GetUsbData", 12).c_str());
+  auto close = Native<CloseCall>(JvmName("Close", 8).c_str());
   ASSERT_TRUE(send && open && getData && close);
 
   FakeArray report{std::vector<jbyte>(12, 0)};
