@@ -120,6 +120,9 @@ PlatformError MemoryRegistry::Create(reg::Root root, const std::string& path,
   if (path.empty()) {
     return PlatformError::Of(syserr::kInvalidHandle, "RegCreateKeyEx");
   }
+  if (denied_.count(FullPath(root, path)) != 0) {
+    return PlatformError::Of(syserr::kAccessDenied, "RegCreateKeyEx");
+  }
   key = std::make_unique<MemoryKey>(*this, FullPath(root, path),
                                     Ensure(root, path));
   return {};

@@ -52,7 +52,7 @@ class MemoryRegistry : public reg::Registry {
                    const std::string& name) const;
   // Every key path under a root, in sorted order.
   std::vector<std::string> Keys(reg::Root root) const;
-  // The key exists but opening it fails, as for a key without access.
+  // Opening or creating the key fails, as for a key without access.
   void DenyOpen(reg::Root root, const std::string& path) {
     denied_.insert(FullPath(root, path));
   }

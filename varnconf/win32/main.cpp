@@ -13,6 +13,7 @@
 #include "varnconf/core/device_lists.h"
 #include "varnconf/core/scanner_check.h"
 #include "varnconf/core/service_registration.h"
+#include "common/registry/mirrored_registry.h"
 #include "common/registry/win32/win32_registry.h"
 #include "varnconf/win32/dialog_controls.h"
 #include "varnconf/win32/new_device_dialog.h"
@@ -57,11 +58,23 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
+// The device entries: on 64-bit Windows every write and delete goes to
+// the 64-bit view as well, so that 64-bit applications see the same
+// entries; reading stays in this program's own, 32-bit, view.
+struct EntryRegistry {
+  reg::Win32Registry own;
+  reg::Win32Registry view64{reg::View::k64Bit};
+  reg::MirroredRegistry both{own, view64};
+  reg::Registry& Get() {
+    return reg::RunsUnderWow64() ? static_cast<reg::Registry&>(both) : own;
+  }
+};
+
 // Everything the main dialog keeps for its life.
 struct MainDialog {
   HINSTANCE instance = nullptr;
   std::string servicePath;
-  reg::Win32Registry registry;
+  EntryRegistry registry;
   std::unique_ptr<Win32MainView> view;
   std::unique_ptr<DeviceConfig> config;
   std::unique_ptr<OposScannerControl> control;
@@ -104,7 +117,7 @@ void StartUp(HWND dialog, MainDialog& main) {
       [&main] { main.check->CloseTest(); });
 
   main.view = std::make_unique<Win32MainView>(dialog);
-  main.config = std::make_unique<DeviceConfig>(main.registry, *main.view,
+  main.config = std::make_unique<DeviceConfig>(main.registry.Get(), *main.view,
                                                main.servicePath);
   main.check = std::make_unique<ScannerCheck>(
       *main.config, *main.view, *main.scannerTest, main.control.get());

@@ -18,6 +18,15 @@ HKEY RootKey(Root root) {
   return root == Root::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
 }
 
+REGSAM ViewAccess(View view) {
+  switch (view) {
+    case View::k32Bit: return KEY_WOW64_32KEY;
+    case View::k64Bit: return KEY_WOW64_64KEY;
+    case View::kOwn: break;
+  }
+  return 0;
+}
+
 class Win32Key : public Key {
  public:
   explicit Win32Key(HKEY key) : key_(key) {}
@@ -75,8 +84,9 @@ PlatformError Win32Registry::Open(Root root, const std::string& path,
                                   bool writable, std::unique_ptr<Key>& key) {
   HKEY opened = nullptr;
   // Reading asks for values and the subkeys' names, nothing more.
-  const REGSAM access = writable ? KEY_READ | KEY_WRITE
-                                 : KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+  const REGSAM access = (writable ? KEY_READ | KEY_WRITE
+                                  : KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS) |
+                        ViewAccess(view_);
   const PlatformError error =
       Outcome(RegOpenKeyExA(RootKey(root), path.c_str(), 0, access, &opened),
               "RegOpenKeyEx");
@@ -85,7 +95,9 @@ PlatformError Win32Registry::Open(Root root, const std::string& path,
 }
 
 PlatformError Win32Registry::DeleteKey(Root root, const std::string& path) {
-  return Outcome(RegDeleteKeyA(RootKey(root), path.c_str()), "RegDeleteKey");
+  return Outcome(
+      RegDeleteKeyExA(RootKey(root), path.c_str(), ViewAccess(view_), 0),
+      "RegDeleteKeyEx");
 }
 
 PlatformError Win32Registry::Create(Root root, const std::string& path,
@@ -93,11 +105,17 @@ PlatformError Win32Registry::Create(Root root, const std::string& path,
   HKEY created = nullptr;
   const PlatformError error =
       Outcome(RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                              REG_OPTION_NON_VOLATILE,
+                              KEY_READ | KEY_WRITE | ViewAccess(view_),
                               nullptr, &created, nullptr),
               "RegCreateKeyEx");
   if (!error.Failed()) key = std::make_unique<Win32Key>(created);
   return error;
+}
+
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 }  // namespace reg

@@ -7,13 +7,13 @@ namespace varnconf_test {
 const char kRoot[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
 const char kMainTitle[] = "Ravelconf 1.9.1";
 
-std::string Value(const std::string& device, const char* name) {
+std::string Value(const std::string& device, const char* name, DWORD view) {
   char data[1100] = {};
   DWORD size = sizeof data - 1;
   DWORD type = REG_NONE;
   const std::string path = std::string(kRoot) + "\\" + device;
   if (RegGetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name,
-                   RRF_RT_ANY | RRF_NOEXPAND, &type, data,
+                   RRF_RT_ANY | RRF_NOEXPAND | view, &type, data,
                    &size) != ERROR_SUCCESS) {
     return "<missing>";
   }

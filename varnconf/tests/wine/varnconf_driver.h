@@ -29,8 +29,9 @@ enum Id {
 };
 
 // A value of a device entry as stored: text without its NUL, other types
-// as their bytes; "<missing>" when there is none.
-std::string Value(const std::string& device, const char* name);
+// as their bytes; "<missing>" when there is none. `view` may name a
+// registry view (RRF_SUBKEY_WOW6464KEY, RRF_SUBKEY_WOW6432KEY).
+std::string Value(const std::string& device, const char* name, DWORD view = 0);
 // A visible dialog of that title, or null when none came in time.
 HWND WaitForWindow(const char* title, DWORD timeoutMs = 10000);
 

@@ -115,6 +115,46 @@ TEST_F(VarnconfTest, DeleteSelectsTheFirstRemainingEntry) {
   EXPECT_EQ(SelectedText(kType), "OPOS USB Scanner");
 }
 
+// On 64-bit Windows the program, a 32-bit one, keeps the device entries
+// of the 64-bit view the same as those of its own: the first start, New,
+// a change and Delete are seen in both.
+TEST_F(VarnconfTest, EntriesAreKeptTheSameInBothRegistryViews) {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+    GTEST_SKIP() << "32-bit Windows has one registry view";
+  }
+  HKEY opos = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS",
+                    0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                    &opos) == ERROR_SUCCESS) {
+    RegDeleteTreeA(opos, "Scanner");
+    RegCloseKey(opos);
+  }
+  auto inBoth = [](const std::string& device, const char* name) {
+    const std::string own = Value(device, name);
+    const std::string other = Value(device, name, RRF_SUBKEY_WOW6464KEY);
+    return own == other ? own : own + " | 64-bit view: " + other;
+  };
+  Start();
+  for (const char* name : {"", "Type", "Port", "Compatibility", "Service",
+                           "Configuration", "UserID"}) {
+    EXPECT_EQ(inBoth("LX410", name), Value("LX410", name)) << name;
+  }
+  Press(main_, kNew);
+  HWND dialog = WaitForWindow(kNewTitle);
+  ASSERT_NE(dialog, nullptr);
+  SetDlgItemTextA(dialog, kNewName, "Till 2");
+  Choose(dialog, 1011, 1);  // Handheld
+  Press(dialog, IDOK);
+  wine::PumpUntil([&] { return SelectedText(kDevices) == "Till 2"; }, 5000);
+  EXPECT_EQ(inBoth("Till 2", "Type"), "Handheld");
+  Choose(main_, kPort, 2);
+  EXPECT_EQ(inBoth("Till 2", "Port"), "COM3");
+  Click(main_, kDelete);
+  EXPECT_EQ(inBoth("Till 2", ""), "<missing>");
+  EXPECT_EQ(inBoth("LX410", ""), "TALSCAN.ScannerSO");
+}
+
 TEST_F(VarnconfTest, QuitEndsTheProgram) {
   Start();
   Click(main_, kQuit);
