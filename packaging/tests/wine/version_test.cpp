@@ -1,5 +1,6 @@
 // The version resources of the built binaries, read back as Windows shows
-// them in a file's properties.
+// them in a file's properties, and the manifests of the programs, as
+// Windows reads them when it starts one.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -77,6 +78,35 @@ TEST(VersionResources, EveryBinaryNamesItselfAndTheDriverSet) {
     EXPECT_EQ(version.text("CompanyName"), "Korva") << binary.file;
     EXPECT_EQ(version.text("ProductName"), "KORVA OPOS Driver") << binary.file;
     EXPECT_NE(version.text("FileDescription"), "<missing>") << binary.file;
+  }
+}
+
+// The manifest a program is started with: resource 1 of type RT_MANIFEST.
+std::string Manifest(const std::string& path) {
+  HMODULE file = LoadLibraryExA(path.c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE);
+  if (file == nullptr) return "";
+  std::string text;
+  HRSRC found = FindResourceA(file, MAKEINTRESOURCEA(1), RT_MANIFEST);
+  if (HGLOBAL loaded = found ? LoadResource(file, found) : nullptr) {
+    text.assign(static_cast<const char*>(LockResource(loaded)),
+                SizeofResource(file, found));
+  }
+  FreeLibrary(file);
+  return text;
+}
+
+// Both write under HKLM: they ask for an administrator's rights, so that
+// nothing they write is sent to the user's VirtualStore.
+TEST(Manifests, TheAdministratorsProgramsAskForElevation) {
+  for (const char* program : {"Varnconf.exe", "ccoreg.exe"}) {
+    const std::string manifest = Manifest(wine::ProgramFolder() + program);
+    EXPECT_NE(manifest.find("<requestedExecutionLevel "
+                            "level=\"requireAdministrator\" "
+                            "uiAccess=\"false\"/>"),
+              std::string::npos)
+        << program << ":\n"
+        << manifest;
   }
 }
 
