@@ -94,13 +94,18 @@ void DeleteKeyTree(HKEY root, const std::string& path) {
   RegDeleteTreeA(root, path.c_str());
 }
 
-std::string DefaultValue(HKEY root, const std::string& path) {
-  char value[1024] = {};
-  LONG size = sizeof value - 1;
-  if (RegQueryValueA(root, path.c_str(), value, &size) != ERROR_SUCCESS) {
+std::string DefaultValue(HKEY root, const std::string& path, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) !=
+      ERROR_SUCCESS) {
     return "<missing>";
   }
-  return value;
+  char value[1024] = {};
+  DWORD size = sizeof value - 1;
+  const LONG status = RegQueryValueExA(
+      key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? value : "<missing>";
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {

@@ -47,8 +47,9 @@ void WriteStandardEntry(const std::string& device, const std::string& type,
                         const std::string& compatibility = "KORVA",
                         DWORD debugLevel = 0);
 void DeleteKeyTree(HKEY root, const std::string& path);
-// The default value of a key, or "<missing>".
-std::string DefaultValue(HKEY root, const std::string& path);
+// The default value of a key, or "<missing>"; `view` may name a registry
+// view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
+std::string DefaultValue(HKEY root, const std::string& path, REGSAM view = 0);
 
 // Pumps this thread's messages until done() holds or the time is up.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
