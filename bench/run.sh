@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes docs/performance.md:
 #   bench/run.sh [labels]      (default 1000 labels for the latency run)
-# Host: decode cost per label (Google Benchmark). Wine: latency from a
-# label's last byte on the pty to SOData, the wake-ups per second of the
-# Wine process with an idle device open and with it closed, and the
-# download rate of the portable scanners against their line rate.
+# Host: decode cost per label (Google Benchmark). Wine, for the 32-bit
+# TALSCAN.dll in a 32-bit prefix and the 64-bit one in a 64-bit prefix:
+# latency from a label's last byte on the pty to SOData, and the wake-ups
+# per second of the Wine process with an idle device open and with it
+# closed. Wine, 32-bit: the download rate of the portable scanners against
+# their line rate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -18,6 +20,10 @@ cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build build/windows -j2 --target serial_latency portable_download \
   talscan >/dev/null
+cmake -S . -B build/windows64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+  -DWIN32_BIN_DIR="$root/build/windows/bin" >/dev/null
+cmake --build build/windows64 -j2 --target serial_latency talscan >/dev/null
 
 echo "Decode benchmark (host)..."
 decode=$(build/bench/bench/decode_bench --benchmark_min_time=0.5 2>/dev/null |
@@ -38,32 +44,46 @@ usb=$(build/bench/bench/usb_bench --benchmark_min_time=0.5 2>/dev/null)
 usb_decode=$(echo "$usb" | awk '/^BM_DecodeReport/ {print $2, $3}')
 usb_counter() { echo "$usb" | grep -o "$1=[0-9.]*" | cut -d= -f2; }
 
-echo "Latency benchmark (Wine, $labels labels)..."
+# The serial latency run of one architecture's build, in its prefix:
+#   serial_run <build dir> <win32|win64> <loader> <results file>
+serial_run() {
+  local dir=$1 arch=$2 loader=$3 out=$4 pid="" start=0
+  WINEPREFIX="$root/$dir/wineprefix" WINEARCH=$arch testing/wine/session.sh \
+    testing/sim/with_simulator.sh \
+    "$loader" "$dir/bin/serial_latency.exe" "$labels" |
+    while IFS= read -r line; do
+      line=${line%$'\r'}
+      case "$line" in
+        RESULT*) echo "$line" >>"$out" ;;
+        "MARK idle-open-start" | "MARK idle-closed-start")
+          pid=$(pgrep -f '^[^ ]*serial_latency\.exe' | head -1)
+          start=$(switches "$pid")
+          ;;
+        "MARK idle-open-end" | "MARK idle-closed-end")
+          phase=${line#MARK idle-}
+          phase=${phase%-end}
+          echo "RESULT wakeups_per_second_$phase $(( ($(switches "$pid") - start) / 10 ))" >>"$out"
+          ;;
+        *) echo "$line" ;;
+      esac
+    done
+}
+
 results=$(mktemp)
+results64=$(mktemp)
+echo "Latency benchmark (Wine, 32-bit, $labels labels)..."
+serial_run build/windows win32 wine "$results"
+echo "Latency benchmark (Wine, 64-bit, $labels labels)..."
+serial_run build/windows64 win64 /usr/lib/wine/wine64 "$results64"
 export WINEPREFIX="$root/build/windows/wineprefix"
-testing/wine/session.sh testing/sim/with_simulator.sh \
-  wine build/windows/bin/serial_latency.exe "$labels" |
-  while IFS= read -r line; do
-    line=${line%$'\r'}
-    case "$line" in
-      RESULT*) echo "$line" >>"$results" ;;
-      "MARK idle-open-start" | "MARK idle-closed-start")
-        pid=$(pgrep -f '^[^ ]*serial_latency\.exe' | head -1)
-        start=$(switches "$pid")
-        ;;
-      "MARK idle-open-end" | "MARK idle-closed-end")
-        phase=${line#MARK idle-}
-        phase=${phase%-end}
-        echo "RESULT wakeups_per_second_$phase $(( ($(switches "$pid") - start) / 10 ))" >>"$results"
-        ;;
-      *) echo "$line" ;;
-    esac
-  done
 echo "Portable download benchmark (Wine)..."
 testing/wine/session.sh testing/sim/with_simulator.sh \
   wine build/windows/bin/portable_download.exe 200 | tr -d '\r' |
   grep '^RESULT' >>"$results"
 value() { awk -v key="$1" '$2 == key {print $3}' "$results"; }
+value64() { awk -v key="$1" '$2 == key {print $3}' "$results64"; }
+# A table row of both architectures' figures: | label | x86 | x64 |
+both() { echo "| $1 | $(value "$2") | $(value64 "$2") |"; }
 
 cat >docs/performance.md <<DOC
 # Performance
@@ -98,16 +118,20 @@ $(value label_bytes) bytes (\`A012345678905\` CR LF), each sent at a random
 moment 0 to 300 ms after the previous one was delivered. Latency runs from
 the simulator's write of the last byte to the moment SOData reaches the
 control object (both clocks are CLOCK_MONOTONIC_RAW; calibration round
-trip $(value clock_calibration_round_trip_us) µs).
+trip $(value clock_calibration_round_trip_us) µs and
+$(value64 clock_calibration_round_trip_us) µs). The 32-bit library runs in
+a 32-bit prefix, the 64-bit one, with a 64-bit application, in a 64-bit
+(WoW64) prefix.
 
-| | ms |
-|---|---|
-| the label's own wire time | $(value wire_time_ms) |
-| latency, median | $(value latency_median_ms) |
-| latency, 90th percentile | $(value latency_p90_ms) |
-| latency, 99th percentile | $(value latency_p99_ms) |
-| latency, least and most | $(value latency_min_ms) and $(value latency_max_ms) |
-| a label after ten seconds of silence | $(value latency_after_idle_ms) |
+| ms | x86 | x64 |
+|---|---|---|
+$(both "the label's own wire time" wire_time_ms)
+$(both "latency, median" latency_median_ms)
+$(both "latency, 90th percentile" latency_p90_ms)
+$(both "latency, 99th percentile" latency_p99_ms)
+$(both "latency, least" latency_min_ms)
+$(both "latency, most" latency_max_ms)
+$(both "a label after ten seconds of silence" latency_after_idle_ms)
 
 The receive loop waits for the port's first byte with an overlapped read
 that returns the moment the byte arrives, and then reads one byte per call
@@ -120,10 +144,10 @@ therefore taken as fast as its bytes arrive, whenever it starts.
 Context switches per second of all threads of the Wine process over ten
 seconds with the device open and idle, and again after Close:
 
-| | per second |
-|---|---|
-| device open, no label | $(value wakeups_per_second_open) |
-| device closed | $(value wakeups_per_second_closed) |
+| per second | x86 | x64 |
+|---|---|---|
+$(both "device open, no label" wakeups_per_second_open)
+$(both "device closed" wakeups_per_second_closed)
 
 With nothing under way, the loop waits up to 30 s for a byte, so an idle
 port wakes it about twice a minute. Close and a programming run
@@ -136,7 +160,8 @@ total above one switch a second.
 ## Close of an idle device, and the silence of a portable scanner
 
 Close of an open fixed scanner that has been idle for a random 0 to 1.5 s,
-20 times: $(value close_idle_median_ms) ms median, $(value close_idle_max_ms) ms at most. Close of an open,
+20 times: $(value close_idle_median_ms) ms median, $(value close_idle_max_ms) ms at most
+(x64: $(value64 close_idle_median_ms) ms and $(value64 close_idle_max_ms) ms). Close of an open,
 idle USB scanner (host, the simulated device above): $(usb_counter close_idle_ms) ms.
 
 A portable M-20 that sends its ready packet and then never answers the
@@ -179,5 +204,5 @@ The difference to the line's limit is the time between packets: the
 driver reads a record, acknowledges it, delivers it, and the scanner
 starts the next one only after the acknowledgement.
 DOC
-rm -f "$results"
+rm -f "$results" "$results64"
 echo "Wrote docs/performance.md"
