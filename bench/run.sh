@@ -121,7 +121,9 @@ control object (both clocks are CLOCK_MONOTONIC_RAW; calibration round
 trip $(value clock_calibration_round_trip_us) µs and
 $(value64 clock_calibration_round_trip_us) µs). The 32-bit library runs in
 a 32-bit prefix, the 64-bit one, with a 64-bit application, in a 64-bit
-(WoW64) prefix.
+(WoW64) prefix. The simulator notes its time once its write of the last
+byte has returned, so a label can reach the control object a little
+before it: the least figures may lie below zero.
 
 | ms | x86 | x64 |
 |---|---|---|
@@ -152,10 +154,9 @@ $(both "device closed" wakeups_per_second_closed)
 With nothing under way, the loop waits up to 30 s for a byte, so an idle
 port wakes it about twice a minute. Close and a programming run
 end the wait at once. Under Wine each wait and each read costs several
-switches between the process and the Wine server. What the open device
-shows beyond the closed one is the loop's share; the closed figure is the
-Wine process's own, which this driver cannot lower, and which keeps the
-total above one switch a second.
+switches between the process and the Wine server. The closed figure is the
+Wine process's own, which this driver cannot lower; the open device adds
+no more than that figure varies from run to run.
 
 ## Close of an idle device, and the silence of a portable scanner
 

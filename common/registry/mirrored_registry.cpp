@@ -71,12 +71,16 @@ PlatformError MirroredRegistry::Create(Root root, const std::string& path,
   return Mirrored(root, path, key);
 }
 
-// A key the mirror never had is no failure of the mirror's.
+// The mirror's copy goes only with the primary's, so that a key the
+// primary keeps (a subkey added by hand) stays in both. A key either never
+// had is no failure.
 PlatformError MirroredRegistry::DeleteKey(Root root, const std::string& path) {
-  const PlatformError primary = primary_.DeleteKey(root, path);
+  PlatformError primary = primary_.DeleteKey(root, path);
+  if (primary.Is(syserr::kFileNotFound)) primary = {};
+  if (primary.Failed()) return primary;
   PlatformError mirror = mirror_.DeleteKey(root, path);
   if (mirror.Is(syserr::kFileNotFound)) mirror = {};
-  return Both(primary, mirror);
+  return mirror;
 }
 
 }  // namespace reg

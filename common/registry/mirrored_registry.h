@@ -5,7 +5,8 @@
 // key opened for writing that the mirror lacks is created there, so that
 // an entry written before there was a mirror comes into line at its next
 // write. The primary's outcome is the call's; the mirror's failures are
-// reported by the writes and deletes, when the primary's succeeded.
+// reported by the writes and deletes, when the primary's succeeded. A key
+// is deleted from the mirror only when the primary's delete succeeded.
 #pragma once
 
 #include "common/registry/registry.h"

@@ -11,6 +11,8 @@
 set -euo pipefail
 
 : "${WINEPREFIX:?WINEPREFIX must name the prefix of this build}"
+# The same prefix however its path is spelt (through a symbolic link).
+WINEPREFIX=$(realpath -m "$WINEPREFIX")
 if [[ "${WINE_SESSION_ACTIVE:-}" == "$WINEPREFIX" ]]; then
   exec "$@"
 fi

@@ -54,12 +54,13 @@ EntryValue Dword(const std::string& name, DWORD value) {
 }
 
 void WriteDeviceEntry(const std::string& device,
-                      const std::vector<EntryValue>& values) {
+                      const std::vector<EntryValue>& values, REGSAM view) {
   const std::string path =
       "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\" + device;
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                      KEY_ALL_ACCESS | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
     return;
   }
   for (const EntryValue& value : values) {
@@ -90,8 +91,17 @@ void WriteStandardEntry(const std::string& device, const std::string& type,
        Dword("DebugLevel", debugLevel)});
 }
 
-void DeleteKeyTree(HKEY root, const std::string& path) {
-  RegDeleteTreeA(root, path.c_str());
+void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view) {
+  const size_t slash = path.find_last_of('\\');
+  const std::string parent =
+      slash == std::string::npos ? "" : path.substr(0, slash);
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, parent.c_str(), 0, KEY_ALL_ACCESS | view, &key) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  RegDeleteTreeA(key, path.substr(slash + 1).c_str());
+  RegCloseKey(key);
 }
 
 std::string DefaultValue(HKEY root, const std::string& path, REGSAM view) {

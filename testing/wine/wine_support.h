@@ -39,16 +39,17 @@ struct EntryValue {
 };
 EntryValue Text(const std::string& name, const std::string& value);
 EntryValue Dword(const std::string& name, DWORD value);
+// `view` may name a registry view (KEY_WOW64_32KEY, KEY_WOW64_64KEY), here
+// and below; 0 is the program's own.
 void WriteDeviceEntry(const std::string& device,
-                      const std::vector<EntryValue>& values);
+                      const std::vector<EntryValue>& values, REGSAM view = 0);
 // A whole entry as the configuration utility writes it, plus DebugLevel.
 void WriteStandardEntry(const std::string& device, const std::string& type,
                         const std::string& port,
                         const std::string& compatibility = "KORVA",
                         DWORD debugLevel = 0);
-void DeleteKeyTree(HKEY root, const std::string& path);
-// The default value of a key, or "<missing>"; `view` may name a registry
-// view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
+void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view = 0);
+// The default value of a key, or "<missing>".
 std::string DefaultValue(HKEY root, const std::string& path, REGSAM view = 0);
 
 // Pumps this thread's messages until done() holds or the time is up.

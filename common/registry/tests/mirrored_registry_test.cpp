@@ -47,6 +47,13 @@ TEST_F(MirroredRegistryTest, WritesAndDeletesReachBothReadsOnlyThePrimary) {
   primary.SetString(Root::LocalMachine, kEntry, "Type", "Handheld");
   EXPECT_FALSE(both.DeleteKey(Root::LocalMachine, kEntry).Failed())
       << "the mirror never had it";
+
+  // A key the primary keeps (it has a subkey) stays in the mirror too.
+  reg::WriteText(both, Root::LocalMachine, kEntry, "Port", "COM1");
+  primary.SetString(Root::LocalMachine, std::string(kEntry) + "\\Extra", "",
+                    "x");
+  EXPECT_TRUE(both.DeleteKey(Root::LocalMachine, kEntry).Failed());
+  EXPECT_TRUE(mirror.HasKey(Root::LocalMachine, kEntry));
 }
 
 // A mirror that refuses is reported, and the primary is written all the

@@ -56,19 +56,6 @@ bool EntryIn(REGSAM view) {
                  kDevice,
              view) == "TALSCAN.ScannerSO";
 }
-void WriteEntryIn32BitView() {
-  HKEY key = nullptr;
-  const std::string path =
-      std::string("SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\") + kDevice;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                      KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
-                      nullptr) == ERROR_SUCCESS) {
-    const char value[] = "TALSCAN.ScannerSO";
-    RegSetValueExA(key, nullptr, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(value), sizeof value);
-    RegCloseKey(key);
-  }
-}
 
 class PackageX64Test : public wine::SimulatedDeviceTest {
  protected:
@@ -119,7 +106,8 @@ TEST_F(PackageX64Test, BothArchitecturesInstallAndEachClientLoadsItsOwn) {
 TEST_F(PackageX64Test, UninstallLeavesOnlyTheDeviceEntriesOfBothViews) {
   ASSERT_EQ(Msiexec("/i", kPackages.current), 0);
   wine::WriteStandardEntry(kDevice, "Handheld", "COM3");
-  WriteEntryIn32BitView();
+  wine::WriteDeviceEntry(kDevice, {wine::Text("", "TALSCAN.ScannerSO")},
+                         KEY_WOW64_32KEY);
   ASSERT_EQ(Msiexec("/x", kPackages.current), 0);
   for (const std::string& folder : {Folder32(), Folder64()}) {
     EXPECT_FALSE(Exists(folder)) << folder;

@@ -7,16 +7,21 @@ namespace varnconf_test {
 const char kRoot[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
 const char kMainTitle[] = "Ravelconf 1.9.1";
 
-std::string Value(const std::string& device, const char* name, DWORD view) {
+std::string Value(const std::string& device, const char* name,
+                  REGSAM view) {
+  const std::string path = std::string(kRoot) + "\\" + device;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | view,
+                    &key) != ERROR_SUCCESS) {
+    return "<missing>";
+  }
   char data[1100] = {};
   DWORD size = sizeof data - 1;
   DWORD type = REG_NONE;
-  const std::string path = std::string(kRoot) + "\\" + device;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name,
-                   RRF_RT_ANY | RRF_NOEXPAND | view, &type, data,
-                   &size) != ERROR_SUCCESS) {
-    return "<missing>";
-  }
+  const LONG status = RegQueryValueExA(key, name, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return "<missing>";
   std::string value(data, size);
   // The terminating NUL that reading a REG_SZ adds.
   if (type == REG_SZ && !value.empty() && value.back() == '\0') {

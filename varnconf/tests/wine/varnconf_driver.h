@@ -30,8 +30,9 @@ enum Id {
 
 // A value of a device entry as stored: text without its NUL, other types
 // as their bytes; "<missing>" when there is none. `view` may name a
-// registry view (RRF_SUBKEY_WOW6464KEY, RRF_SUBKEY_WOW6432KEY).
-std::string Value(const std::string& device, const char* name, DWORD view = 0);
+// registry view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
+std::string Value(const std::string& device, const char* name,
+                  REGSAM view = 0);
 // A visible dialog of that title, or null when none came in time.
 HWND WaitForWindow(const char* title, DWORD timeoutMs = 10000);
 

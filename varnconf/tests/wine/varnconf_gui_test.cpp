@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/registry/win32/win32_registry.h"
 #include "testing/wine/wine_support.h"
 #include "varnconf/tests/wine/varnconf_driver.h"
 
@@ -119,20 +120,18 @@ TEST_F(VarnconfTest, DeleteSelectsTheFirstRemainingEntry) {
 // of the 64-bit view the same as those of its own: the first start, New,
 // a change and Delete are seen in both.
 TEST_F(VarnconfTest, EntriesAreKeptTheSameInBothRegistryViews) {
-  BOOL wow64 = FALSE;
-  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+  if (!reg::RunsUnderWow64()) {
     GTEST_SKIP() << "32-bit Windows has one registry view";
   }
-  HKEY opos = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS",
-                    0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                    &opos) == ERROR_SUCCESS) {
-    RegDeleteTreeA(opos, "Scanner");
-    RegCloseKey(opos);
-  }
+  wine::DeleteKeyTree(HKEY_LOCAL_MACHINE, kRoot, KEY_WOW64_64KEY);
+  // The two views are apart: what one holds the other does not show.
+  wine::WriteDeviceEntry("Marker", {wine::Text("", "OTHER.ScannerSO")},
+                         KEY_WOW64_32KEY);
+  ASSERT_EQ(Value("Marker", "", KEY_WOW64_64KEY), "<missing>");
+
   auto inBoth = [](const std::string& device, const char* name) {
-    const std::string own = Value(device, name);
-    const std::string other = Value(device, name, RRF_SUBKEY_WOW6464KEY);
+    const std::string own = Value(device, name, KEY_WOW64_32KEY);
+    const std::string other = Value(device, name, KEY_WOW64_64KEY);
     return own == other ? own : own + " | 64-bit view: " + other;
   };
   Start();
