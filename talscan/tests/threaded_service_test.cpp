@@ -248,10 +248,11 @@ TEST_F(ThreadedServiceTest, ThreadStoppedByForceLeavesNothingToTheNextOpening) {
   EXPECT_EQ(service.ClearInput(), opos::kSuccess);
   // Nothing the stopped thread holds is the next opening's.
   EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_EQ(threads.Ended(), 1) << "the second opening's thread";
   OpenEnabled();
 
   blocked.unlock();  // the stopped handler returns into its own opening
-  ASSERT_TRUE(WaitUntil([&] { return threads.Ended() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return threads.Ended() == 2; }));
   serial.Feed("F4006381333931\n");
   service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
   ASSERT_TRUE(WaitUntil([&] { return handled == 3; }));
