@@ -154,8 +154,10 @@ PlatformError ScannerService::Begin(const std::shared_ptr<Session>& session,
   PlatformError error = PlatformError::Of(syserr::kAccessDenied, "CreateFile");
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    if (!session_) error = platform_.threads.Start(
-        [session, body] { (session.get()->*body)(); }, thread);
+    if (!session_) {
+      error = platform_.threads.Start(
+          [session, body] { (session.get()->*body)(); }, thread);
+    }
     if (!error.Failed()) {
       session_ = session;
       receiveThread_ = std::move(thread);

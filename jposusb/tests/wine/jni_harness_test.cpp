@@ -65,12 +65,16 @@ using CloseCall = jint(JNICALL*)(JNIEnv*, jobject);
 
 constexpr bool k64Bit = sizeof(void*) == 8;
 
+std::string Plain(const std::string& method) {
+  return "Java_com_korva_jpos_KorvaJposUsb_" + method;
+}
+std::string Decorated(const std::string& method, int argumentBytes) {
+  return "_" + Plain(method) + "@" + std::to_string(argumentBytes);
+}
 // The name a JVM of this architecture finds a native by: the plain one,
-// or on 32-bit Windows the decorated one, with its arguments' bytes.
+// or on 32-bit Windows the decorated one first.
 std::string JvmName(const std::string& method, int argumentBytes) {
-  const std::string plain = "Java_com_korva_jpos_KorvaJposUsb_" + method;
-  if (k64Bit) return plain;
-  return "_" + plain + "@" + std::to_string(argumentBytes);
+  return k64Bit ? Plain(method) : Decorated(method, argumentBytes);
 }
 
 TEST_F(JniHarness, TheNamesAJvmLooksForAreExported) {
@@ -80,10 +84,9 @@ TEST_F(JniHarness, TheNamesAJvmLooksForAreExported) {
   } natives[] = {{"OpenHID", 8}, {"GetUsbData", 12}, {"USBSendCMD", 12},
                  {"Close", 8}};
   for (const auto& native : natives) {
-    const std::string plain =
-        std::string("Java_com_korva_jpos_KorvaJposUsb_") + native.method;
+    const std::string plain = Plain(native.method);
     const std::string decorated =
-        "_" + plain + "@" + std::to_string(native.argumentBytes);
+        Decorated(native.method, native.argumentBytes);
     FARPROC found = GetProcAddress(library_, plain.c_str());
     EXPECT_NE(found, nullptr) << plain;
     // On x64 there is no decoration: the plain names are all there is.
