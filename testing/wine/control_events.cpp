@@ -36,6 +36,14 @@ std::vector<ControlEvent> ControlEvents::DataEvents() const {
   return data;
 }
 
+std::vector<long> ControlEvents::StatusUpdates() const {
+  std::vector<long> statuses;
+  for (const ControlEvent& event : events_) {
+    if (event.id == standin::kStatusUpdateEvent) statuses.push_back(event.number);
+  }
+  return statuses;
+}
+
 bool ControlEvents::WaitFor(size_t count, DWORD timeoutMs, DISPID kind) {
   return PumpUntil(
       [&] {

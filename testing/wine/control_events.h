@@ -31,6 +31,8 @@ class ControlEvents : public IDispatch {
 
   std::vector<ControlEvent> Events() const { return events_; }
   std::vector<ControlEvent> DataEvents() const;
+  // The Status of every status update event, in order.
+  std::vector<long> StatusUpdates() const;
   void Clear() { events_.clear(); }
   // Pumps messages until count events of the kind (0: any) have come.
   bool WaitFor(size_t count, DWORD timeoutMs, DISPID kind = 0);
