@@ -1,10 +1,12 @@
 // Setup Scanner and Test Device end to end: the real Varnconf.exe, the
 // stand-in control object under the standard CLSID, the real TALSCAN.dll
-// and the scanner simulator on COM5, all driven from outside.
+// and the scanner simulator on COM5 (or the virtual USB scanner), all
+// driven from outside.
 #include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
 
 #include <string>
 
+#include "testing/wine/virtual_scanner_client.h"
 #include "testing/wine/wine_support.h"
 #include "varnconf/tests/wine/varnconf_driver.h"
 
@@ -86,6 +88,9 @@ class VarnconfScannerTest : public VarnconfTest {
   // The label the window shows once the scanned bytes have come.
   std::string Scan(const std::string& bytes, const std::string& label) {
     sim.Feed(kComPort, bytes);
+    return ShownOnceLabelIs(label);
+  }
+  std::string ShownOnceLabelIs(const std::string& label) {
     wine::PumpUntil([&] { return Shown(kLabel) == label; }, 5000);
     return Shown(kScanData) + " | " + Shown(kLabel) + " | " + Shown(kSymbology);
   }
@@ -211,6 +216,22 @@ TEST_F(VarnconfScannerTest, TestDeviceShowsEachLabelInEachMode) {
   Press(test_, kClose);
   EXPECT_TRUE(TestClosed());
   EXPECT_TRUE(Rewritten());
+}
+
+// The USB type has no port to set up: Test Device shows what the scanner
+// on the USB bus reads, through Windows' HID stack.
+TEST_F(VarnconfScannerTest, TestDeviceShowsALabelFromTheUsbScanner) {
+  wine::VirtualScanner scanner;
+  ASSERT_TRUE(scanner.Plugged()) << scanner.Started();
+  wine::WriteStandardEntry(kDevice, "OPOS USB Scanner", kComPort);
+  Start();
+  ASSERT_NE(OpenTest(), nullptr);
+  EXPECT_EQ(scanner.Scan("00180B", "USB-128"), "OK");
+  EXPECT_EQ(ShownOnceLabelIs("USB-128"), "KUSB-128 | USB-128 | 110 (Code 128)");
+  Press(test_, kClose);
+  EXPECT_TRUE(wine::PumpUntil(
+      [&] { return !IsWindowVisible(test_) && Enabled(kTestDevice); }, 10000));
+  EXPECT_FALSE(Enabled(kSetup)) << "the type's rules apply again";
 }
 
 TEST_F(VarnconfScannerTest, EscapeAndEnterInTheTestWindowActAsClose) {
