@@ -27,6 +27,9 @@
 /* Out: the oldest output report the host wrote and nobody took yet
  * (VSCAN_OUTPUT_REPORT_SIZE bytes), or nothing. */
 #define IOCTL_VSCAN_TAKE_OUTPUT VSCAN_CODE(1)
+/* In: a ULONG, not 0 for a scanner that fails every output report
+ * (STATUS_IO_DEVICE_ERROR), 0 for one that takes them again. */
+#define IOCTL_VSCAN_REFUSE_OUTPUT VSCAN_CODE(3)
 /* Out: a VSCAN_STATE record. */
 #define IOCTL_VSCAN_STATE VSCAN_CODE(2)
 

@@ -13,6 +13,8 @@
 //   outputs [count [ms]]     "OK" and the output reports the host wrote
 //                            since the last call, in hex, space-separated;
 //                            waits up to ms for at least count of them
+//   refuse-output on|off     the device fails (or takes again) every
+//                            output report the host writes
 //   unplug                   removes the device; "OK unplugged" once gone
 //   plug                     puts it back; "OK plugged" once the host can
 //                            open it and the class driver reads from it
@@ -192,6 +194,17 @@ std::string Execute(const std::string& line) {
     DWORD waitMs = 0;
     words >> count >> waitMs;
     return Outputs(count, waitMs);
+  }
+  if (command == "refuse-output") {
+    std::string setting;
+    words >> setting;
+    const ULONG refuse = setting == "on";
+    DWORD returned = 0, error = 0;
+    if (!Control(IOCTL_VSCAN_REFUSE_OUTPUT, &refuse, sizeof refuse, nullptr,
+                 0, returned, error)) {
+      return "ERR " + std::to_string(error);
+    }
+    return "OK";
   }
   if (command == "unplug") return UnplugAndWait();
   if (command == "plug") return PlugAndWait();

@@ -115,6 +115,20 @@ TEST_F(UsbDevice, LabelsOfEachTrailerArriveWithTheirTypes) {
       << "nothing after Close";
 }
 
+// A scanner that fails the enable report: the application is told, and
+// the device stays open and reads labels.
+TEST_F(UsbDevice, RefusedOutputReportIsShown) {
+  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(scanner->Command("refuse-output on"), "OK");
+  wine::BoxAnswerer boxes;
+  ClaimAndEnable();
+  ASSERT_TRUE(boxes.WaitForBoxes(1, 5000));
+  EXPECT_EQ(boxes.Boxes()[0].text,
+            "Send error= " + std::to_string(ERROR_IO_DEVICE));
+  ASSERT_EQ(scanner->Command("refuse-output off"), "OK");
+  EXPECT_EQ(Scan("0D", "012345678905").scanData, "A012345678905");
+}
+
 // The cable pulled out while the application waits for labels, and put
 // back: it hears of both, and labels flow again without its doing anything.
 TEST_F(UsbDevice, UnplugAndReplugWhileEnabled) {

@@ -35,6 +35,7 @@ static const WCHAR product_string[] = L"Virtual USB Scanner";
 static struct {
   KSPIN_LOCK lock;
   BOOLEAN plugged;
+  BOOLEAN refuse_output;
   LIST_ENTRY pending_reads;
   ULONG reads_pending;
   UCHAR inputs[QUEUE_LENGTH][VSCAN_INPUT_REPORT_SIZE];
@@ -131,9 +132,11 @@ static NTSTATUS write_report(IRP *irp) {
   size = packet->reportBufferLen;
   if (size > VSCAN_OUTPUT_REPORT_SIZE - 1) size = VSCAN_OUTPUT_REPORT_SIZE - 1;
   KeAcquireSpinLock(&scanner.lock, &irql);
-  if (!scanner.plugged) {
+  if (!scanner.plugged || scanner.refuse_output) {
+    const NTSTATUS status = scanner.plugged ? STATUS_IO_DEVICE_ERROR
+                                            : STATUS_DEVICE_NOT_CONNECTED;
     KeReleaseSpinLock(&scanner.lock, irql);
-    return complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+    return complete(irp, status, 0);
   }
   if (scanner.output_count == QUEUE_LENGTH) {  /* the oldest one makes room */
     scanner.output_first = (scanner.output_first + 1) % QUEUE_LENGTH;
@@ -203,6 +206,7 @@ static NTSTATUS WINAPI pnp(DEVICE_OBJECT *device, IRP *irp) {
     case IRP_MN_START_DEVICE:
       KeAcquireSpinLock(&scanner.lock, &irql);
       scanner.plugged = TRUE;
+      scanner.refuse_output = FALSE;
       scanner.input_count = 0;
       scanner.output_count = 0;
       KeReleaseSpinLock(&scanner.lock, irql);
@@ -288,6 +292,12 @@ static NTSTATUS control_ioctl(IRP *irp) {
       KeReleaseSpinLock(&scanner.lock, irql);
       return complete(irp, STATUS_SUCCESS, taken);
     }
+    case IOCTL_VSCAN_REFUSE_OUTPUT:
+      if (in < sizeof(ULONG)) return complete(irp, STATUS_INVALID_PARAMETER, 0);
+      KeAcquireSpinLock(&scanner.lock, &irql);
+      scanner.refuse_output = *(ULONG *)buffer != 0;
+      KeReleaseSpinLock(&scanner.lock, irql);
+      return complete(irp, STATUS_SUCCESS, 0);
     case IOCTL_VSCAN_STATE: {
       VSCAN_STATE state;
       if (out < sizeof state) return complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
