@@ -19,8 +19,14 @@ class Device {
   // with its count. syserr::kIoPending: it completes later (WaitRead, then
   // FinishRead). Any other error: the read failed.
   virtual PlatformError StartRead(uint8_t* buffer, int size, int& count) = 0;
-  // True when the pending read has completed within the time given.
+  // True when the pending read has completed within the time given. False
+  // at once after StopWaiting.
   virtual bool WaitRead(uint32_t milliseconds) = 0;
+  // From any thread, for good: ends a WaitRead in progress and makes every
+  // later one return at once, so that an idle reader need not wake up to
+  // notice a Close. The caller first marks the device closed for the
+  // reader (ReceiveClient::DeviceOpen), which then cancels its read.
+  virtual void StopWaiting() = 0;
   // The completed read's count or its error; never waits.
   virtual PlatformError FinishRead(int& count) = 0;
   virtual void CancelRead() = 0;

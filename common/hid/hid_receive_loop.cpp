@@ -6,8 +6,8 @@ namespace {
 
 enum class Outcome { kReport, kNextPass, kEnd };
 
-// Waits for a pending read in slices, so that a closed device is noticed
-// within one slice.
+// Waits for a pending read until it completes or the device stops the
+// wait; the slices only bound how late a close is noticed without it.
 Outcome AwaitRead(Device& device, ReceiveClient& client, int& count) {
   while (!device.WaitRead(kWaitSliceMs)) {
     if (!client.DeviceOpen()) {

@@ -1,6 +1,6 @@
 // The receive loop of the USB scanner, shared by the service object and
-// the JavaPOS bridge: one input report read at a time, waited for in
-// 100 ms slices, decoded and handed to the caller.
+// the JavaPOS bridge: one input report read at a time, decoded and handed
+// to the caller. A Close ends the wait through Device::StopWaiting.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,9 @@ class ReceiveClient {
   virtual void Deliver(const uint8_t* label, int length) = 0;
 };
 
-constexpr uint32_t kWaitSliceMs = 100;
+// The wait is cut in slices only as a safety net for a close that came
+// without StopWaiting: an idle device wakes once a slice.
+constexpr uint32_t kWaitSliceMs = 1000;
 
 // Runs until KeepReading fails, the device is closed or lost, or a read
 // fails; closes the device's handles at the end.

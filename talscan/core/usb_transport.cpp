@@ -101,6 +101,12 @@ void UsbTransport::RunReceiveThread() {
   hid::RunReceiveLoop(*device, client, hid::Trailers::kServiceObject);
 }
 
+void UsbTransport::StopReading() {
+  hidOpen_ = false;  // first: the woken loop must see the device closed
+  std::lock_guard<std::mutex> lock(deviceMutex_);
+  if (device_) device_->StopWaiting();
+}
+
 void UsbTransport::Close() {
   hidOpen_ = false;
   std::shared_ptr<hid::Device> device;

@@ -24,9 +24,9 @@ class UsbTransport {
   PlatformError OpenHidDevice();
   // The receive thread's body: reads reports until told to stop.
   void RunReceiveThread();
-  // Lets a waiting read go, so that the receive thread ends within one
-  // wait slice.
-  void StopReading() { hidOpen_ = false; }
+  // Lets a waiting read go at once: the receive thread cancels it and
+  // ends.
+  void StopReading();
   // Closes whichever handle is still open.
   void Close();
   // The enable (0x11) or disable (0x12) output report.

@@ -128,6 +128,17 @@ TEST_F(UsbServiceTest, CloseLetsThePendingReadGoAndClosesTheHandles) {
   EXPECT_EQ(scanner->Opens(), 2);
 }
 
+TEST_F(UsbServiceTest, CloseOfAnIdleScannerEndsTheReadersWaitAtOnce) {
+  auto scanner = hid.AddScanner("scanner");
+  scanner->WaitInRealTime(true);
+  ASSERT_EQ(OpenUsb(), opos::kSuccess);
+  ASSERT_TRUE(WaitUntil([&] { return scanner->Waits() > 0; }));
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_EQ(scanner->Expired(), 0) << "no wait slice ran out";
+  EXPECT_EQ(scanner->Cancels(), 1);
+  EXPECT_EQ(threads.Terminated(), 0);
+}
+
 TEST_F(UsbServiceTest, UnpluggedScannerIsReportedAndCanBeOpenedAgain) {
   auto scanner = hid.AddScanner("scanner");
   ASSERT_EQ(OpenUsb(), opos::kSuccess);

@@ -54,22 +54,32 @@ class FakeHidDevice : public hid::Device {
     return TakeStep(count, "ReadFile");
   }
 
+  // A report that came is taken even after a stop, as on the real devices.
   bool WaitRead(uint32_t milliseconds) override {
     ++interface_->waits;
     std::function<void()> idle;
     {
       std::unique_lock<std::mutex> lock(interface_->mutex);
       if (interface_->realTime) {
-        return interface_->arrived.wait_for(
+        interface_->arrived.wait_for(
             lock, std::chrono::milliseconds(milliseconds),
-            [this] { return !interface_->steps.empty(); });
+            [this] { return !interface_->steps.empty() || stopped_; });
       }
       if (!interface_->steps.empty()) return true;
+      if (stopped_) return false;
+      ++interface_->expired;
+      interface_->expiredMs += milliseconds;
       idle = interface_->idleHandler;
     }
     if (idle) idle();
     std::this_thread::yield();
     return false;
+  }
+
+  void StopWaiting() override {
+    std::lock_guard<std::mutex> lock(interface_->mutex);
+    stopped_ = true;
+    interface_->arrived.notify_all();
   }
 
   PlatformError FinishRead(int& count) override {
@@ -115,6 +125,7 @@ class FakeHidDevice : public hid::Device {
 
   std::shared_ptr<FakeHidInterface> interface_;
   std::atomic<bool> open_{true};
+  bool stopped_ = false;  // under the interface's lock
   uint8_t* buffer_ = nullptr;
   int size_ = 0;
 };

@@ -38,6 +38,11 @@ class FakeHidInterface {
   // of returning at once; for measuring the loop in real time.
   void WaitInRealTime(bool wait) { realTime = wait; }
   int Waits() const { return waits; }
+  // Waits that ran their whole time with nothing arriving and no stop (an
+  // idle device's wake-ups), and that time added up: the virtual time of
+  // a device that does not wait in real time.
+  int Expired() const { return expired; }
+  uint64_t ExpiredMs() const { return expiredMs; }
   // Scripted reads the device has not yet been asked for.
   size_t Unread();
 
@@ -70,6 +75,8 @@ class FakeHidInterface {
   std::atomic<int> closes{0};
   std::atomic<int> opens{0};
   std::atomic<int> waits{0};
+  std::atomic<int> expired{0};
+  std::atomic<uint64_t> expiredMs{0};
   std::atomic<bool> realTime{false};
 };
 

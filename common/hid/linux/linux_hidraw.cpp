@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,12 +69,16 @@ bool UsesReportIds(const std::string& descriptor) {
 
 class HidrawDevice : public Device {
  public:
-  HidrawDevice(int read, int write, std::string name, bool numbered)
+  HidrawDevice(int read, int write, int stop, std::string name, bool numbered)
       : read_(read),
         write_(write),
+        stop_(stop),
         name_(std::move(name)),
         numbered_(numbered) {}
-  ~HidrawDevice() override { Close(); }
+  ~HidrawDevice() override {
+    Close();
+    close(stop_);
+  }
 
   PlatformError StartRead(uint8_t* buffer, int size, int& count) override {
     buffer_ = buffer;
@@ -81,9 +86,18 @@ class HidrawDevice : public Device {
     return Take(count);
   }
 
+  // The stop's counter is never read back: once written, it ends every
+  // later wait as well. A report that came meanwhile is still taken.
   bool WaitRead(uint32_t milliseconds) override {
-    pollfd ready = {read_, POLLIN, 0};
-    return poll(&ready, 1, static_cast<int>(milliseconds)) > 0;
+    pollfd ready[2] = {{read_, POLLIN, 0}, {stop_, POLLIN, 0}};
+    return poll(ready, 2, static_cast<int>(milliseconds)) > 0 &&
+           ready[0].revents != 0;
+  }
+
+  // Fails only when the counter is full, which ends the waits all the same.
+  void StopWaiting() override {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(stop_, &one, sizeof one);
   }
 
   PlatformError FinishRead(int& count) override { return Take(count); }
@@ -141,6 +155,7 @@ class HidrawDevice : public Device {
   std::mutex descriptors_;
   std::atomic<int> read_;
   std::atomic<int> write_;
+  const int stop_;  // an eventfd
   std::string name_;
   bool numbered_;
   uint8_t* buffer_ = nullptr;
@@ -176,15 +191,17 @@ PlatformError HidrawBus::Open(const std::string& path,
   const int read = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (read < 0) return Error(errno, "open");
   const int write = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (write < 0) {
-    const PlatformError error = Error(errno, "open");
+  const int stop = write < 0 ? -1 : eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (stop < 0) {
+    const PlatformError error = Error(errno, write < 0 ? "open" : "eventfd");
     close(read);
+    if (write >= 0) close(write);
     return error;
   }
   const std::string name = NameOf(path);
   const bool numbered = UsesReportIds(ReadFile(
       std::string(kClassFolder) + "/" + name + "/device/report_descriptor"));
-  device = std::make_unique<HidrawDevice>(read, write, name, numbered);
+  device = std::make_unique<HidrawDevice>(read, write, stop, name, numbered);
   return {};
 }
 

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/hid_reports.h"
+#include "testing/fakes/wait_until.h"
 
 namespace {
 
@@ -27,7 +30,7 @@ class RecordingClient : public hid::ReceiveClient {
   }
 
   bool keepReading = true;
-  bool deviceOpen = true;
+  std::atomic<bool> deviceOpen{true};
   std::vector<std::pair<Problem, uint32_t>> problems;
   std::vector<std::string> labels;
 };
@@ -153,6 +156,34 @@ TEST_F(HidLoopTest, BridgeTrailersReachOnlyTheBridge) {
   scanner->AddReport(report);
   Run(hid::Trailers::kJavaPos);
   EXPECT_EQ(client.labels[0], "RS12");
+}
+
+// An idle device: the loop wakes at most once a second of waiting, and a
+// close that stops the wait ends the loop without a slice running out.
+TEST_F(HidLoopTest, IdleDeviceWakesOnceASecondAtMost) {
+  int idle = 0;
+  scanner->OnIdleSlice([&] {
+    if (++idle == 5) client.deviceOpen = false;
+  });
+  Run();
+  EXPECT_EQ(scanner->Expired(), 5);
+  EXPECT_GE(scanner->ExpiredMs(), 5 * 1000u);
+}
+
+TEST_F(HidLoopTest, StoppedWaitEndsTheLoopAtOnce) {
+  scanner->WaitInRealTime(true);
+  scanner->OnIdleSlice(nullptr);
+  std::thread loop([this] { Run(); });
+  ASSERT_TRUE(fakes::WaitUntil([&] { return scanner->Waits() > 0; }));
+  client.deviceOpen = false;
+  device->StopWaiting();
+  loop.join();
+  EXPECT_EQ(scanner->Expired(), 0) << "no slice ran out";
+  EXPECT_EQ(
+      client.problems,
+      (std::vector<std::pair<Problem, uint32_t>>{{Problem::kCancelling, 0}}));
+  EXPECT_EQ(scanner->Cancels(), 1) << "the pending read is cancelled";
+  EXPECT_TRUE(scanner->Closed());
 }
 
 }  // namespace

@@ -41,23 +41,42 @@ void CloseValid(HANDLE handle) {
   if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
 }
 
+// The events of one opened device: the read's, the write's, and the
+// manual-reset one that ends the read's waits for good.
+struct DeviceEvents {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  HANDLE stop = nullptr;
+
+  // Stops at the first failure, whose error is then the last one.
+  bool Create() {
+    for (HANDLE* event : {&read, &write, &stop}) {
+      *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      if (*event == nullptr) return false;
+    }
+    return true;
+  }
+  void CloseAll() const {
+    for (HANDLE event : {read, write, stop}) CloseValid(event);
+  }
+};
+
 // Two overlapped handles on the device, each with its event: one for the
 // input reports, one for the output reports, so that writing never waits
 // for or disturbs the pending read.
 class Win32Device : public Device {
  public:
-  Win32Device(HANDLE read, HANDLE write, HANDLE readEvent, HANDLE writeEvent)
-      : read_(read), write_(write), event_(readEvent), writeEvent_(writeEvent) {
-    overlapped_.hEvent = event_;
+  Win32Device(HANDLE read, HANDLE write, DeviceEvents events)
+      : read_(read), write_(write), events_(events) {
+    overlapped_.hEvent = events_.read;
   }
   ~Win32Device() override {
     Close();
-    CloseHandle(event_);
-    CloseHandle(writeEvent_);
+    events_.CloseAll();
   }
 
   PlatformError StartRead(uint8_t* buffer, int size, int& count) override {
-    ResetEvent(event_);
+    ResetEvent(events_.read);
     overlapped_.Offset = 0;
     overlapped_.OffsetHigh = 0;
     DWORD read = 0;
@@ -69,9 +88,14 @@ class Win32Device : public Device {
     return {};
   }
 
+  // A read that completed as the stop came is still taken: it comes first.
   bool WaitRead(uint32_t milliseconds) override {
-    return WaitForSingleObject(event_, milliseconds) == WAIT_OBJECT_0;
+    const HANDLE events[2] = {events_.read, events_.stop};
+    return WaitForMultipleObjects(2, events, FALSE, milliseconds) ==
+           WAIT_OBJECT_0;
   }
+
+  void StopWaiting() override { SetEvent(events_.stop); }
 
   PlatformError FinishRead(int& count) override {
     DWORD read = 0;
@@ -96,15 +120,15 @@ class Win32Device : public Device {
     std::lock_guard<std::mutex> lock(handles_);
     if (write_ == INVALID_HANDLE_VALUE) return {};
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = writeEvent_;
-    ResetEvent(writeEvent_);
+    overlapped.hEvent = events_.write;
+    ResetEvent(events_.write);
     DWORD written = 0;
     if (WriteFile(write_, report, static_cast<DWORD>(size), &written,
                   &overlapped)) {
       return {};
     }
     if (GetLastError() != ERROR_IO_PENDING) return LastError("WriteFile");
-    if (WaitForSingleObject(writeEvent_, kWriteBoundMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(events_.write, kWriteBoundMs) != WAIT_OBJECT_0) {
       // The record and the report must stay until the system lets go.
       CancelIo(write_);
       GetOverlappedResult(write_, &overlapped, &written, TRUE);
@@ -129,8 +153,7 @@ class Win32Device : public Device {
   std::mutex handles_;
   std::atomic<HANDLE> read_;
   std::atomic<HANDLE> write_;
-  HANDLE event_;
-  HANDLE writeEvent_;
+  const DeviceEvents events_;
   OVERLAPPED overlapped_ = {};
 };
 
@@ -178,21 +201,16 @@ PlatformError Win32Bus::Open(const std::string& path,
   HANDLE read = OpenPath(path, FILE_FLAG_OVERLAPPED);
   if (read == INVALID_HANDLE_VALUE) return LastError("CreateFile");
   HANDLE write = OpenPath(path, FILE_FLAG_OVERLAPPED);
-  HANDLE readEvent = write == INVALID_HANDLE_VALUE
-                         ? nullptr
-                         : CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE writeEvent = readEvent == nullptr
-                          ? nullptr
-                          : CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (writeEvent == nullptr) {
+  DeviceEvents events;
+  if (write == INVALID_HANDLE_VALUE || !events.Create()) {
     const PlatformError error =
         LastError(write == INVALID_HANDLE_VALUE ? "CreateFile" : "CreateEvent");
     CloseHandle(read);
     CloseValid(write);
-    CloseValid(readEvent);
+    events.CloseAll();
     return error;
   }
-  device = std::make_unique<Win32Device>(read, write, readEvent, writeEvent);
+  device = std::make_unique<Win32Device>(read, write, events);
   return {};
 }
 
