@@ -9,8 +9,6 @@ namespace jposusb {
 
 namespace {
 
-constexpr uint32_t kHandOffPollMs = 50;
-
 class PrintingReporter : public hid::SearchReporter {
  public:
   explicit PrintingReporter(Platform& platform) : platform_(platform) {}
@@ -55,25 +53,20 @@ class Bridge::Client : public hid::ReceiveClient {
   }
 
   // One label at a time: the next report is read only after the waiting
-  // label was taken (or dropped by OpenHID).
+  // label was taken (or dropped by OpenHID), or once Close stops the
+  // thread.
   void Deliver(const uint8_t* label, int length) override {
-    {
-      std::lock_guard<std::mutex> lock(bridge_.mutex_);
-      if (length == 0) {
-        bridge_.pendingLabel_[0] = 0;
-        return;
-      }
-      std::memcpy(bridge_.pendingLabel_, label, static_cast<size_t>(length));
-      bridge_.pendingLength_ = length;
+    std::unique_lock<std::mutex> lock(bridge_.mutex_);
+    if (length == 0) {
+      bridge_.pendingLabel_[0] = 0;
+      return;
     }
-    bridge_.event_->Set();
-    while (bridge_.receiveActive_) {
-      {
-        std::lock_guard<std::mutex> lock(bridge_.mutex_);
-        if (bridge_.pendingLength_ == 0) return;
-      }
-      bridge_.platform_.Sleep(kHandOffPollMs);
-    }
+    std::memcpy(bridge_.pendingLabel_, label, static_cast<size_t>(length));
+    bridge_.pendingLength_ = length;
+    bridge_.changed_.notify_all();
+    bridge_.changed_.wait(lock, [this] {
+      return bridge_.pendingLength_ == 0 || !bridge_.receiveActive_;
+    });
   }
 
  private:
@@ -87,6 +80,7 @@ bool Bridge::OpenHID() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pendingLength_ = 0;  // a label not yet taken is dropped
+    changed_.notify_all();
     if (device_ && device_->IsOpen()) return true;
   }
   // A thread left from a device that was lost ends before a new search.
@@ -96,19 +90,20 @@ bool Bridge::OpenHID() {
   hid::FindScanner(platform_.Bus(), reporter, found);
   if (!found) return false;
   std::shared_ptr<hid::Device> device = std::move(found);
+  hidOpen_ = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     device_ = device;
+    receiveActive_ = true;
   }
-  hidOpen_ = true;
-  receiveActive_ = true;
-  try {
-    thread_ = std::thread([this] { Receive(); });
-  } catch (const std::system_error&) {
+  // Calls waiting with nothing open now wait for a label.
+  changed_.notify_all();
+  thread_ = platform_.StartThread([this] { Receive(); });
+  if (!thread_) {
     platform_.Print("Can't start receive data thread");
     device->Close();
     hidOpen_ = false;
-    receiveActive_ = false;
+    ReleaseWaitingCalls();
     return false;
   }
   return true;
@@ -122,10 +117,8 @@ void Bridge::Receive() {
   }
   Client client(*this);
   hid::RunReceiveLoop(*device, client, hid::Trailers::kJavaPos);
-  // Nothing more can come (closed, lost, or a read error): a waiting
-  // GetUsbData is let go.
-  receiveActive_ = false;
-  event_->Set();
+  // Nothing more can come (closed, lost, or a read error).
+  ReleaseWaitingCalls();
 }
 
 int Bridge::GetUsbData(uint8_t* array, int length) {
@@ -133,24 +126,24 @@ int Bridge::GetUsbData(uint8_t* array, int length) {
     if (length > 0) array[0] = 0;
     return 0;
   }
+  const auto deadline = std::chrono::steady_clock::now() + idleWait_;
+  std::unique_lock<std::mutex> lock(mutex_);
+  const uint64_t releases = releases_;
   for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (pendingLength_ > 0) {
-        const int taken = pendingLength_;
-        array[0] = static_cast<uint8_t>(taken);
-        std::memcpy(array + 1, pendingLabel_, static_cast<size_t>(taken));
-        pendingLength_ = 0;  // lets the receive thread read on
-        return taken;
-      }
+    if (pendingLength_ > 0) {
+      const int taken = pendingLength_;
+      array[0] = static_cast<uint8_t>(taken);
+      std::memcpy(array + 1, pendingLabel_, static_cast<size_t>(taken));
+      pendingLength_ = 0;
+      changed_.notify_all();  // the receive thread reads on
+      return taken;
     }
-    if (!receiveActive_) {
-      event_->Set();  // the next waiting call is let go as well
+    if (releases_ != releases) break;
+    if (receiveActive_) {
+      changed_.wait(lock);
+    } else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
       break;
     }
-    // The event may still be set from a label an earlier call took
-    // without waiting: the mailbox is looked at again after each wake.
-    event_->Wait();
   }
   array[0] = 0;
   return 0;
@@ -174,15 +167,33 @@ bool Bridge::IsOpen() {
   return device_ && device_->IsOpen();
 }
 
+// The loop sees the device closed and its wait ends at once; a label
+// waiting for its caller is given up.
 void Bridge::StopThread() {
-  receiveActive_ = false;
   hidOpen_ = false;
-  if (thread_.joinable()) thread_.join();
+  std::shared_ptr<hid::Device> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receiveActive_ = false;
+    device = device_;
+  }
+  changed_.notify_all();
+  if (device) device->StopWaiting();
+  if (thread_) thread_->Join();
+  thread_.reset();
 }
 
-// The receive thread sees the device closed and ends within one wait
-// slice, rather than being stopped by force; a waiting GetUsbData is let
-// go instead of waiting for ever.
+void Bridge::ReleaseWaitingCalls() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receiveActive_ = false;
+    ++releases_;
+  }
+  changed_.notify_all();
+}
+
+// Every call waiting in GetUsbData returns, whether a device was open or
+// not.
 int Bridge::Close() {
   std::lock_guard<std::mutex> lifecycle(lifecycle_);
   StopThread();
@@ -192,7 +203,7 @@ int Bridge::Close() {
     device.swap(device_);
   }
   if (device) device->Close();
-  event_->Set();
+  ReleaseWaitingCalls();
   return -1;
 }
 

@@ -6,9 +6,13 @@
 
 namespace {
 
+// Never destroyed: a destructor would run at process exit, or under the
+// loader's lock when the library is unloaded, where it must not wait for
+// the receive thread or for calls that threads already stopped left half
+// done.
 jposusb::Bridge& TheBridge() {
-  static jposusb::Bridge bridge(jposusb::ThePlatform());
-  return bridge;
+  static jposusb::Bridge* bridge = new jposusb::Bridge(jposusb::ThePlatform());
+  return *bridge;
 }
 
 // The array's elements, released with mode 0 (copied back) when done.
@@ -47,6 +51,7 @@ Java_com_korva_jpos_KorvaJposUsb_GetUsbData(JNIEnv* env, jobject,
                                             jbyteArray buffer) {
   Elements elements(env, buffer);
   if (elements.bytes() == nullptr) return;
+  jposusb::StayLoaded();  // the call may wait
   TheBridge().GetUsbData(elements.bytes(), elements.length());
 }
 

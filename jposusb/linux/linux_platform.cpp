@@ -1,12 +1,13 @@
-// The bridge's platform on Linux: hidraw devices, an auto-reset event of
-// the process, standard output.
-#include <chrono>
+// The bridge's platform on Linux: hidraw devices, std::thread, standard
+// output.
+#include <dlfcn.h>
+
 #include <cstdio>
-#include <thread>
+#include <mutex>
 
 #include "common/hid/linux/linux_hidraw.h"
-#include "jposusb/auto_reset_event.h"
 #include "jposusb/platform.h"
+#include "jposusb/std_thread.h"
 
 namespace jposusb {
 
@@ -15,15 +16,16 @@ namespace {
 class LinuxPlatform : public Platform {
  public:
   hid::Bus& Bus() override { return bus_; }
-  std::unique_ptr<LabelEvent> CreateLabelEvent() override {
-    return std::make_unique<AutoResetEvent>();
-  }
   void Print(const std::string& line) override {
     printf("%s\n", line.c_str());
     fflush(stdout);
   }
-  void Sleep(uint32_t milliseconds) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  // A thread cannot give back a hold on the library as it ends (there is
+  // no FreeLibraryAndExitThread here), so a started thread keeps it for
+  // good.
+  std::unique_ptr<Thread> StartThread(std::function<void()> body) override {
+    StayLoaded();
+    return StartStdThread(std::move(body));
   }
 
  private:
@@ -33,8 +35,19 @@ class LinuxPlatform : public Platform {
 }  // namespace
 
 Platform& ThePlatform() {
-  static LinuxPlatform platform;
-  return platform;
+  static Platform* platform = new LinuxPlatform();
+  return *platform;
+}
+
+// dlclose then leaves the library where it is.
+void StayLoaded() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void*>(&StayLoaded), &self) != 0) {
+      dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+  });
 }
 
 }  // namespace jposusb

@@ -6,42 +6,27 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <future>
-#include <mutex>
 #include <thread>
+#include <vector>
 
-#include "jposusb/auto_reset_event.h"
-#include "testing/fakes/fake_hid.h"
+#include "testing/fakes/fake_bridge_platform.h"
 #include "testing/fakes/hid_reports.h"
 #include "testing/fakes/wait_until.h"
 
 namespace {
 
 using fakes::WaitUntil;
+using std::chrono::milliseconds;
 
-class TestPlatform : public jposusb::Platform {
- public:
-  hid::Bus& Bus() override { return bus; }
-  std::unique_ptr<jposusb::LabelEvent> CreateLabelEvent() override {
-    return std::make_unique<jposusb::AutoResetEvent>();
-  }
-  void Print(const std::string& line) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    printed.push_back(line);
-  }
-  void Sleep(uint32_t) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  std::vector<std::string> Printed() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return printed;
-  }
-
-  fakes::FakeHidBus bus;
-  std::mutex mutex;
-  std::vector<std::string> printed;
-};
+// What GetUsbData gives: element 0 and the bytes after it.
+std::string Take(jposusb::Bridge& bridge) {
+  uint8_t array[jposusb::kLabelArraySize] = {};
+  const int length = bridge.GetUsbData(array, sizeof array);
+  EXPECT_EQ(array[0], length);
+  return std::string(reinterpret_cast<char*>(array + 1), length);
+}
 
 class BridgeTest : public ::testing::Test {
  protected:
@@ -52,16 +37,11 @@ class BridgeTest : public ::testing::Test {
     EXPECT_TRUE(bridge.OpenHID());
     return scanner;
   }
-  // What GetUsbData gives: element 0 and the bytes after it.
-  std::string Take() {
-    uint8_t array[jposusb::kLabelArraySize] = {};
-    const int length = bridge.GetUsbData(array, sizeof array);
-    EXPECT_EQ(array[0], length);
-    return std::string(reinterpret_cast<char*>(array + 1), length);
-  }
+  std::string Take() { return ::Take(bridge); }
 
-  TestPlatform platform;
-  jposusb::Bridge bridge{platform};
+  fakes::FakeBridgePlatform platform;
+  // A short wait with nothing open: these tests look at other things.
+  jposusb::Bridge bridge{platform, milliseconds(20)};
 };
 
 TEST_F(BridgeTest, LabelReachesTheCallerWithItsLength) {
@@ -92,32 +72,11 @@ TEST_F(BridgeTest, OpeningAgainDropsTheWaitingLabelAndSearchesNoMore) {
   scanner->AddReport(fakes::HidReport("111111111111", {0x0D}));
   scanner->AddReport(fakes::HidReport("222222222222", {0x0D}));
   ASSERT_TRUE(WaitUntil([&] { return scanner->Unread() == 1; }));
+  // The first report read is decoded into the mailbox meanwhile.
+  std::this_thread::sleep_for(milliseconds(50));
   EXPECT_TRUE(bridge.OpenHID());
   EXPECT_EQ(scanner->Opens(), 1);
   EXPECT_EQ(Take(), "A222222222222") << "the first label was dropped";
-}
-
-TEST_F(BridgeTest, CloseReleasesAWaitingCall) {
-  OpenScanner();
-  auto waiting = std::async(std::launch::async, [&] { return Take(); });
-  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)),
-            std::future_status::timeout);
-  EXPECT_EQ(bridge.Close(), -1);
-  ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)),
-            std::future_status::ready);
-  EXPECT_EQ(waiting.get(), "");
-  EXPECT_EQ(Take(), "") << "a call after Close returns at once";
-}
-
-TEST_F(BridgeTest, SeveralWaitingThreadsAreAllReleased) {
-  OpenScanner();
-  auto first = std::async(std::launch::async, [&] { return Take(); });
-  auto second = std::async(std::launch::async, [&] { return Take(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  bridge.Close();
-  EXPECT_EQ(first.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(second.wait_for(std::chrono::seconds(5)),
-            std::future_status::ready);
 }
 
 TEST_F(BridgeTest, ShortArraysAreRefused) {
@@ -193,6 +152,105 @@ TEST_F(BridgeTest, RemovedDeviceReleasesTheCaller) {
   scanner->AddReadError(syserr::kDeviceNotConnected);
   EXPECT_EQ(Take(), "");
   EXPECT_EQ(platform.Printed().front(), "Device removed");
+}
+
+// Calls that wait in GetUsbData, with or without a device open, and what
+// lets them go. The bridge's wait with nothing open is long here, so that
+// only the step under test can end it.
+TEST(BridgeWaitTest, WaitingCallsEndOnlyWhenTheyShould) {
+  struct Case {
+    const char* name;
+    bool openFirst;
+    int callers;
+    std::function<void(jposusb::Bridge&, fakes::FakeHidInterface&)> step;
+    const char* label;  // what every caller gets
+  };
+  const Case cases[] = {
+      {"Close with nothing open", false, 3,
+       [](jposusb::Bridge& bridge, fakes::FakeHidInterface&) {
+         EXPECT_EQ(bridge.Close(), -1);
+       },
+       ""},
+      {"Close with the device open", true, 3,
+       [](jposusb::Bridge& bridge, fakes::FakeHidInterface&) {
+         EXPECT_EQ(bridge.Close(), -1);
+       },
+       ""},
+      {"Close and at once a new opening", true, 2,
+       [](jposusb::Bridge& bridge, fakes::FakeHidInterface&) {
+         bridge.Close();
+         EXPECT_TRUE(bridge.OpenHID());
+       },
+       ""},
+      {"the device unplugged", true, 2,
+       [](jposusb::Bridge&, fakes::FakeHidInterface& scanner) {
+         scanner.AddReadError(syserr::kDeviceNotConnected);
+       },
+       ""},
+      {"a label after a later OpenHID", false, 1,
+       [](jposusb::Bridge& bridge, fakes::FakeHidInterface& scanner) {
+         ASSERT_TRUE(bridge.OpenHID());
+         scanner.AddReport(fakes::HidReport("012345678905", {0x0D}));
+       },
+       "A012345678905"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    fakes::FakeBridgePlatform platform;
+    auto scanner = platform.bus.AddScanner("scanner");
+    std::vector<std::future<std::string>> callers;
+    // Destroyed before the callers: its Close lets a forgotten one go.
+    jposusb::Bridge bridge(platform, std::chrono::minutes(1));
+    if (test.openFirst) {
+      ASSERT_TRUE(bridge.OpenHID());
+    }
+    for (int i = 0; i < test.callers; ++i) {
+      callers.push_back(
+          std::async(std::launch::async, [&] { return Take(bridge); }));
+    }
+    for (auto& caller : callers) {
+      EXPECT_EQ(caller.wait_for(milliseconds(50)), std::future_status::timeout)
+          << "a call waits";
+    }
+    test.step(bridge, *scanner);
+    for (auto& caller : callers) {
+      ASSERT_EQ(caller.wait_for(std::chrono::seconds(5)),
+                std::future_status::ready);
+      EXPECT_EQ(caller.get(), test.label);
+    }
+  }
+}
+
+// A Java thread that wants to stop gets control back.
+TEST_F(BridgeTest, WithNothingOpenACallReturnsAfterItsWait) {
+  EXPECT_FALSE(bridge.OpenHID());
+  auto caller = std::async(std::launch::async, [&] { return Take(); });
+  ASSERT_EQ(caller.wait_for(std::chrono::seconds(5)),
+            std::future_status::ready);
+  EXPECT_EQ(caller.get(), "");
+}
+
+// Close of an idle device ends the receive thread's wait for a report at
+// once, instead of letting it run out.
+TEST_F(BridgeTest, CloseOfAnIdleDeviceEndsTheReadersWaitAtOnce) {
+  auto scanner = platform.bus.AddScanner("scanner");
+  scanner->WaitInRealTime(true);
+  ASSERT_TRUE(bridge.OpenHID());
+  ASSERT_TRUE(WaitUntil([&] { return scanner->Waits() > 0; }));
+  bridge.Close();
+  EXPECT_EQ(scanner->Expired(), 0);
+  EXPECT_EQ(platform.Printed(), std::vector<std::string>{"CancelIo"});
+  EXPECT_EQ(scanner->Cancels(), 1);
+}
+
+TEST_F(BridgeTest, CloseEndsTheThreadWhileALabelWaitsUntaken) {
+  auto scanner = OpenScanner();
+  scanner->AddReport(fakes::HidReport("012345678905", {0x0D}));
+  ASSERT_TRUE(WaitUntil([&] { return scanner->Unread() == 0; }));
+  auto closing = std::async(std::launch::async, [&] { return bridge.Close(); });
+  ASSERT_EQ(closing.wait_for(std::chrono::seconds(5)),
+            std::future_status::ready);
+  EXPECT_TRUE(scanner->Closed());
 }
 
 }  // namespace

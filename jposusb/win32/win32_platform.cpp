@@ -1,8 +1,9 @@
-// The bridge's platform on Windows: SetupAPI HID devices, the named
-// auto-reset event "KorvaJposUsbEvent", standard output.
+// The bridge's platform on Windows: SetupAPI HID devices, a receive thread
+// that holds the library while it runs, standard output.
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 
 #include "common/hid/win32/win32_hid.h"
 #include "jposusb/platform.h"
@@ -11,43 +12,58 @@ namespace jposusb {
 
 namespace {
 
-constexpr DWORD kSliceMs = 100;
-
-class NamedEvent : public LabelEvent {
+class Win32Thread : public Thread {
  public:
-  NamedEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, "KorvaJposUsbEvent")) {}
-  ~NamedEvent() override {
-    if (event_ != nullptr) CloseHandle(event_);
-  }
-  void Set() override {
-    if (event_ != nullptr) SetEvent(event_);
-  }
-  // In slices: the name is shared by every process that loaded the
-  // library, and another may take a signal meant for this one. The
-  // mailbox is looked at again after each slice.
-  void Wait() override {
-    if (event_ != nullptr) {
-      WaitForSingleObject(event_, kSliceMs);
-    } else {
-      ::Sleep(kSliceMs);
-    }
-  }
+  explicit Win32Thread(HANDLE handle) : handle_(handle) {}
+  ~Win32Thread() override { CloseHandle(handle_); }
+  void Join() override { WaitForSingleObject(handle_, INFINITE); }
 
  private:
-  HANDLE event_;
+  HANDLE handle_;
 };
+
+struct ThreadStart {
+  std::function<void()> body;
+  HMODULE library = nullptr;
+};
+
+// Leaves through FreeLibraryAndExitThread: a FreeLibrary made while the
+// thread runs leaves the code in place, and after the thread's own release
+// the library may be gone, so it must not return into it.
+DWORD WINAPI RunThread(void* parameter) {
+  HMODULE library;
+  {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    library = start->library;
+    start->body();
+  }
+  FreeLibraryAndExitThread(library, 0);
+}
 
 class Win32Platform : public Platform {
  public:
   hid::Bus& Bus() override { return bus_; }
-  std::unique_ptr<LabelEvent> CreateLabelEvent() override {
-    return std::make_unique<NamedEvent>();
-  }
   void Print(const std::string& line) override {
     printf("%s\n", line.c_str());
     fflush(stdout);
   }
-  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  std::unique_ptr<Thread> StartThread(std::function<void()> body) override {
+    auto start = std::make_unique<ThreadStart>();
+    start->body = std::move(body);
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&RunThread),
+                            &start->library)) {
+      return nullptr;
+    }
+    HANDLE handle =
+        CreateThread(nullptr, 0, RunThread, start.get(), 0, nullptr);
+    if (handle == nullptr) {
+      FreeLibrary(start->library);
+      return nullptr;
+    }
+    start.release();  // the thread's now
+    return std::make_unique<Win32Thread>(handle);
+  }
 
  private:
   hid::Win32Bus bus_;
@@ -56,8 +72,19 @@ class Win32Platform : public Platform {
 }  // namespace
 
 Platform& ThePlatform() {
-  static Win32Platform platform;
-  return platform;
+  static Platform* platform = new Win32Platform();
+  return *platform;
+}
+
+// FreeLibrary then leaves the library where it is.
+void StayLoaded() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    HMODULE library;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+        reinterpret_cast<LPCWSTR>(&StayLoaded), &library);
+  });
 }
 
 }  // namespace jposusb
