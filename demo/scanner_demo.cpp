@@ -1,6 +1,7 @@
-// The demo: a simulated fixed scanner on a pseudo-terminal, the real
-// TALSCAN.dll opened through the (stand-in) OPOS Scanner control object,
-// and every scanned label printed as the application receives it.
+// The demo: a simulated fixed scanner on a pseudo-terminal, a portable one,
+// and the virtual USB scanner; the real TALSCAN.dll opened through the
+// (stand-in) OPOS Scanner control object, and every scanned label printed
+// as the application receives it.
 #include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
 
 #include <windows.h>
@@ -8,10 +9,12 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/opos/symbology_name.h"
 #include "testing/standin/standin.h"
 #include "testing/wine/control_events.h"
+#include "testing/wine/virtual_scanner_client.h"
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -20,6 +23,7 @@ constexpr char kPort[] = "COM5";
 constexpr char kDevice[] = "DemoScanner";
 constexpr char kBatchPort[] = "COM8";
 constexpr char kBatchDevice[] = "DemoBatchScanner";
+constexpr char kUsbDevice[] = "DemoUsbScanner";
 
 // Records a portable scanner keeps until they are downloaded, as it sends
 // them: an optional time stamp, a code letter, the data.
@@ -82,7 +86,10 @@ void PrintEvent(const wine::ControlEvent& event) {
            event.data, Visible(event.text).c_str());
   } else if (event.id == standin::kStatusUpdateEvent) {
     printf("    StatusUpdateEvent %ld%s\n", event.number,
-           event.number == 800 ? " (download complete)" : "");
+           event.number == 800    ? " (download complete)"
+           : event.number == 2004 ? " (off line: the scanner is gone)"
+           : event.number == 2001 ? " (on line again)"
+                                  : "");
   }
 }
 
@@ -118,6 +125,48 @@ bool Download(wine::SimulatorClient& sim, wine::Dispatch& control,
   printf("  Close() -> %ld\n", control.CallLong(L"Close"));
   sim.ClosePort(port);
   return done && events.Events().back().number == 800;
+}
+
+// The USB scanner: plugged into the prefix as a HID device, found and read
+// through Windows' HID stack, unplugged and plugged in again.
+bool UsbScanner(wine::Dispatch& control, wine::ControlEvents& events) {
+  printf("\nUSB scanner (HID, vendor 0x0000, product 0x000A) plugged in\n");
+  wine::VirtualScanner scanner;
+  printf("  virtual scanner: %s\n", scanner.Started().c_str());
+  if (!scanner.Plugged()) return false;
+  wine::WriteStandardEntry(kUsbDevice, "OPOS USB Scanner", kPort);
+  const long opened = control.CallLong(L"Open", {wine::Bstr(kUsbDevice)});
+  printf("  Open(\"%s\") -> %ld\n", kUsbDevice, opened);
+  if (opened != 0) return false;
+  control.CallLong(L"ClaimDevice", {wine::Long(1000)});
+  control.PutBool(standin::kDeviceEnabled, true);
+  control.PutBool(standin::kDataEventEnabled, true);
+  control.PutBool(standin::kDecodeData, true);
+  const std::vector<std::string> written = scanner.Outputs(1, 2000);
+  printf("  DeviceEnabled set to TRUE: the scanner got the report %s\n",
+         written.empty() ? "(none)" : written[0].c_str());
+  bool ok = true;
+  const auto scan = [&](const char* trailer, const char* label,
+                        const char* what) {
+    const size_t before = events.DataEvents().size();
+    printf("  scanner reads %-18s (%s)\n", label, what);
+    scanner.Scan(trailer, label);
+    if (!events.WaitFor(before + 1, 5000, standin::kDataEvent)) {
+      printf("  no data event arrived\n");
+      ok = false;
+    }
+  };
+  scan("0D", "012345678905", "UPC-A, trailer 0D");
+  scan("00180B", "USB-DEMO-128", "Code 128, trailer 00 18 0B");
+  printf("  the cable is pulled out: %s\n", scanner.Unplug().c_str());
+  ok = events.WaitFor(events.StatusUpdates().size() + 1, 10000,
+                      standin::kStatusUpdateEvent) && ok;
+  printf("  and plugged in again: %s\n", scanner.Plug().c_str());
+  ok = events.WaitFor(events.StatusUpdates().size() + 1, 10000,
+                      standin::kStatusUpdateEvent) && ok;
+  scan("16", "4006381333931", "EAN-13, trailer 16, after the replug");
+  printf("  Close() -> %ld\n", control.CallLong(L"Close"));
+  return ok;
 }
 
 bool OpenAndEnable(wine::Dispatch& control, const char* mode) {
@@ -199,6 +248,7 @@ int RunDemo() {
   }
   sim.ClosePort(kPort);
   ok = ok && Download(sim, control, events);
+  ok = ok && UsbScanner(control, events);
   printf(ok ? "\nEvery label arrived.\n" : "\nThe demo failed.\n");
   return ok ? 0 : 1;
 }

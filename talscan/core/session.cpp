@@ -11,7 +11,8 @@ Session::Session(ScannerState& state, const DeviceEntry& entry,
       events(state, opening, callbacks),
       link(platform.serial, platform.clock, opening),
       programmer(link, platform.clock, opening),
-      usb(opening, platform.hid, platform.notifier, events, callbacks) {}
+      usb(opening, state, platform.hid, platform.clock, platform.notifier,
+          events, callbacks) {}
 
 void Session::RunSerialReceiver() {
   SerialReceiver receiver(state, opening, link, platform.clock,

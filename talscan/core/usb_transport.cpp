@@ -10,6 +10,10 @@ namespace {
 
 constexpr uint8_t kEnableScanning = 0x11;
 constexpr uint8_t kDisableScanning = 0x12;
+// While unplugged, the scanner is looked for once a second; Close is seen
+// within a pause.
+constexpr uint32_t kSearchIntervalMs = 1000;
+constexpr uint32_t kPauseMs = 250;
 
 // The search's failures as the service object shows them.
 class SearchMessages : public hid::SearchReporter {
@@ -23,6 +27,14 @@ class SearchMessages : public hid::SearchReporter {
 
  private:
   Notifier& notifier_;
+};
+
+// The search for a scanner that comes back runs on the receive thread,
+// unasked: it shows nothing.
+class SilentSearch : public hid::SearchReporter {
+ public:
+  void OpenFailed(const PlatformError&) override {}
+  void AttributesFailed() override {}
 };
 
 }  // namespace
@@ -46,11 +58,14 @@ class UsbTransport::Client : public hid::ReceiveClient {
       case Problem::kCancelling: break;
       case Problem::kDeviceRemoved:
         // Unplugged: the application hears of it instead of waiting for
-        // labels that cannot come.
+        // labels that cannot come (not of a device that Close took away).
+        if (!transport_.hidOpen_) break;
+        removed_ = true;
         transport_.sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
         break;
     }
   }
+  bool Removed() const { return removed_; }
 
   void Deliver(const uint8_t* label, int length) override {
     if (transport_.opening_.ProgrammingActive || length == 0) return;
@@ -64,12 +79,16 @@ class UsbTransport::Client : public hid::ReceiveClient {
   }
 
   UsbTransport& transport_;
+  bool removed_ = false;
 };
 
-UsbTransport::UsbTransport(Opening& opening, hid::Bus& bus, Notifier& notifier,
+UsbTransport::UsbTransport(Opening& opening, ScannerState& state,
+                           hid::Bus& bus, Clock& clock, Notifier& notifier,
                            EventPath& events, EventSink& sink)
     : opening_(opening),
+      state_(state),
       bus_(bus),
+      clock_(clock),
       notifier_(notifier),
       events_(events),
       sink_(sink) {}
@@ -90,15 +109,48 @@ PlatformError UsbTransport::OpenHidDevice() {
   return {};
 }
 
+std::shared_ptr<hid::Device> UsbTransport::CurrentDevice() const {
+  std::lock_guard<std::mutex> lock(deviceMutex_);
+  return device_;
+}
+
 void UsbTransport::RunReceiveThread() {
-  std::shared_ptr<hid::Device> device;
-  {
-    std::lock_guard<std::mutex> lock(deviceMutex_);
-    device = device_;
+  for (;;) {
+    const std::shared_ptr<hid::Device> device = CurrentDevice();
+    if (!device) return;
+    Client client(*this);
+    hid::RunReceiveLoop(*device, client, hid::Trailers::kServiceObject);
+    if (!client.Removed() || !AwaitReturn()) return;
   }
-  if (!device) return;
-  Client client(*this);
-  hid::RunReceiveLoop(*device, client, hid::Trailers::kServiceObject);
+}
+
+// The scanner that comes back is the same one to the application: it hears
+// that it is back, and the scanner is told to scan again when the
+// application had it enabled (a replugged scanner starts afresh).
+bool UsbTransport::AwaitReturn() {
+  SilentSearch silent;
+  for (;;) {
+    for (uint32_t slept = 0; slept < kSearchIntervalMs; slept += kPauseMs) {
+      if (!hidOpen_ || !opening_.ReceiveActive) return false;
+      clock_.Sleep(kPauseMs);
+    }
+    std::unique_ptr<hid::Device> found;
+    hid::FindScanner(bus_, silent, found);
+    if (!found) continue;
+    {
+      // Close takes the device under this lock after it cleared hidOpen_:
+      // a scanner found as it closes is closed here, or by Close.
+      std::lock_guard<std::mutex> lock(deviceMutex_);
+      if (!hidOpen_) {
+        found->Close();
+        return false;
+      }
+      device_ = std::move(found);
+    }
+    sink_.FireSOStatusUpdate(opos::sue::PowerOnline);
+    if (state_.DeviceEnabled) WriteHidReport(true);
+    return true;
+  }
 }
 
 void UsbTransport::StopReading() {
@@ -118,11 +170,7 @@ void UsbTransport::Close() {
 }
 
 void UsbTransport::WriteHidReport(bool enable) {
-  std::shared_ptr<hid::Device> device;
-  {
-    std::lock_guard<std::mutex> lock(deviceMutex_);
-    device = device_;
-  }
+  const std::shared_ptr<hid::Device> device = CurrentDevice();
   if (!device || !device->IsOpen()) return;
   // Bytes 2 to 11 carry nothing for these commands: zeros.
   uint8_t report[hid::kOutputReportSize] = {};

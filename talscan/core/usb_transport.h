@@ -1,6 +1,6 @@
 // The USB scanner: found among the HID interfaces when the device is
 // opened, read by the HID receive thread, told to scan or not with output
-// reports.
+// reports, and looked for again when it was unplugged.
 #pragma once
 
 #include <atomic>
@@ -9,20 +9,24 @@
 #include <mutex>
 
 #include "common/hid/hid_device.h"
+#include "talscan/core/clock.h"
 #include "talscan/core/event_path.h"
 #include "talscan/core/event_sink.h"
 #include "talscan/core/notifier.h"
 #include "talscan/core/opening.h"
+#include "talscan/core/scanner_state.h"
 
 class UsbTransport {
  public:
-  UsbTransport(Opening& opening, hid::Bus& bus, Notifier& notifier,
-               EventPath& events, EventSink& sink);
+  UsbTransport(Opening& opening, ScannerState& state, hid::Bus& bus,
+               Clock& clock, Notifier& notifier, EventPath& events,
+               EventSink& sink);
 
   bool IsOpen() const;
   // Searches for the scanner and opens it.
   PlatformError OpenHidDevice();
-  // The receive thread's body: reads reports until told to stop.
+  // The receive thread's body: reads reports until told to stop; a
+  // scanner that was unplugged is waited for until it is back.
   void RunReceiveThread();
   // Lets a waiting read go at once: the receive thread cancels it and
   // ends.
@@ -35,8 +39,13 @@ class UsbTransport {
  private:
   class Client;
 
+  std::shared_ptr<hid::Device> CurrentDevice() const;
+  bool AwaitReturn();
+
   Opening& opening_;
+  ScannerState& state_;
   hid::Bus& bus_;
+  Clock& clock_;
   Notifier& notifier_;
   EventPath& events_;
   EventSink& sink_;

@@ -19,6 +19,18 @@ class UsbServiceTest : public ServiceTest {
     SetEntryDword("Usb", "DebugLevel", debugLevel);
     return Open("Usb");
   }
+  // Opened and enabled, then the scanner is pulled out: its path is gone.
+  void UnplugWhileEnabled(fakes::FakeHidInterface& scanner) {
+    ASSERT_EQ(OpenUsb(1), opos::kSuccess);
+    service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1);
+    service.SetPropertyNumber(opos::pidx::DecodeData, 1);
+    service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+    scanner.openError = 2;
+    scanner.AddReadError(1167);
+    ASSERT_TRUE(
+        WaitUntil([&] { return HasStatus(opos::sue::PowerOffOffline); }));
+    ASSERT_TRUE(WaitUntil([&] { return scanner.Closed(); }));
+  }
   bool HasStatus(long status) {
     for (const auto& event : events.Events()) {
       if (event.kind == fakes::FiredEvent::kStatusUpdate &&
@@ -139,18 +151,33 @@ TEST_F(UsbServiceTest, CloseOfAnIdleScannerEndsTheReadersWaitAtOnce) {
   EXPECT_EQ(threads.Terminated(), 0);
 }
 
-TEST_F(UsbServiceTest, UnpluggedScannerIsReportedAndCanBeOpenedAgain) {
+// Unplugged, then plugged in again under a new path: the application hears
+// of both, the scanner that came back is told to scan again, and labels
+// flow without the application doing anything.
+TEST_F(UsbServiceTest, UnpluggedScannerIsFollowedWhenItComesBack) {
   auto scanner = hid.AddScanner("scanner");
-  ASSERT_EQ(OpenUsb(), opos::kSuccess);
-  scanner->AddReadError(1167);
-  ASSERT_TRUE(WaitUntil([&] { return HasStatus(opos::sue::PowerOffOffline); }));
-  ASSERT_TRUE(WaitUntil([&] { return scanner->Closed(); }));
-  EXPECT_EQ(Property(opos::pidx::State), opos::kStateIdle);
-  // Plugged in again, under a new path: the application opens it once more.
-  scanner->openError = 2;
+  UnplugWhileEnabled(*scanner);
   auto again = hid.AddScanner("scanner again");
-  EXPECT_EQ(OpenUsb(), opos::kSuccess);
+  ASSERT_TRUE(WaitUntil([&] { return HasStatus(opos::sue::PowerOnline); }));
+  const std::array<uint8_t, 12> enable = {0, 0x11};
+  EXPECT_EQ(again->Reports(), (std::vector<std::array<uint8_t, 12>>{enable}));
+  again->AddReport(UpcReport("012345678905"));
+  ASSERT_TRUE(WaitUntil([&] { return events.DataEvents() == 1; }));
   EXPECT_EQ(again->Opens(), 1);
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_TRUE(again->Closed());
+  EXPECT_TRUE(notifier.Boxes().empty()) << "the search shows nothing";
+}
+
+TEST_F(UsbServiceTest, UnpluggedScannerIsWaitedForUntilClose) {
+  auto scanner = hid.AddScanner("scanner");
+  UnplugWhileEnabled(*scanner);
+  ASSERT_TRUE(WaitUntil([&] { return clock.NowMs() > 3000; }))
+      << "looked for again and again";
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_EQ(threads.Terminated(), 0) << "the wait ended with Close";
+  EXPECT_FALSE(HasStatus(opos::sue::PowerOnline));
+  EXPECT_TRUE(notifier.Boxes().empty());
 }
 
 TEST_F(UsbServiceTest, ClearInputEmptiesWhatIsHeld) {

@@ -132,6 +132,7 @@ class FakeHidDevice : public hid::Device {
 
 std::shared_ptr<FakeHidInterface> FakeHidBus::AddInterface(
     const std::string& path, uint16_t vendor, uint16_t product) {
+  std::lock_guard<std::mutex> lock(interfacesMutex_);
   interfaces_.push_back(
       std::make_shared<FakeHidInterface>(path, vendor, product));
   return interfaces_.back();
@@ -151,6 +152,7 @@ PlatformError FakeHidBus::Interface(uint32_t index, std::string& path) {
     return PlatformError::Of(failingIndexError,
                              "SetupDiGetDeviceInterfaceDetail");
   }
+  std::lock_guard<std::mutex> lock(interfacesMutex_);
   if (index >= interfaces_.size()) {
     return PlatformError::Of(syserr::kNoMoreItems,
                              "SetupDiEnumDeviceInterfaces");
@@ -161,6 +163,7 @@ PlatformError FakeHidBus::Interface(uint32_t index, std::string& path) {
 
 PlatformError FakeHidBus::Open(const std::string& path,
                                std::unique_ptr<hid::Device>& device) {
+  std::lock_guard<std::mutex> lock(interfacesMutex_);
   for (const auto& interface : interfaces_) {
     if (interface->path != path) continue;
     if (interface->openError != 0) {

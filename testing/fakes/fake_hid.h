@@ -54,8 +54,9 @@ class FakeHidInterface {
   const std::string path;
   const uint16_t vendor;
   const uint16_t product;
-  uint32_t openError = 0;        // non-zero: Open fails with it
-  uint32_t attributesError = 0;  // non-zero: Attributes fails with it
+  // Set by the test while a receive thread may search.
+  std::atomic<uint32_t> openError{0};        // non-zero: Open fails with it
+  std::atomic<uint32_t> attributesError{0};  // non-zero: Attributes fails
 
  private:
   friend class FakeHidDevice;
@@ -103,6 +104,9 @@ class FakeHidBus : public hid::Bus {
   int Ends() const { return ends_; }
 
  private:
+  // Interfaces come while a receive thread searches (a scanner plugged in
+  // again).
+  std::mutex interfacesMutex_;
   std::vector<std::shared_ptr<FakeHidInterface>> interfaces_;
   std::atomic<int> ends_{0};
 };

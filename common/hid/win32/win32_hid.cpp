@@ -82,7 +82,7 @@ class Win32Device : public Device {
     DWORD read = 0;
     if (!ReadFile(read_, buffer, static_cast<DWORD>(size), &read,
                   &overlapped_)) {
-      return LastError("ReadFile");
+      return ReadFailure("ReadFile");
     }
     count = static_cast<int>(read);
     return {};
@@ -100,7 +100,7 @@ class Win32Device : public Device {
   PlatformError FinishRead(int& count) override {
     DWORD read = 0;
     if (!GetOverlappedResult(read_, &overlapped_, &read, FALSE)) {
-      return LastError("GetOverlappedResult");
+      return ReadFailure("GetOverlappedResult");
     }
     count = static_cast<int>(read);
     return {};
@@ -150,6 +150,24 @@ class Win32Device : public Device {
   HANDLE ReadHandle() const { return read_; }
 
  private:
+  // A read that fails on a device that no longer answers at all means it
+  // was unplugged, whatever the error says: Windows gives 1167, Wine 5
+  // (from the pending removal). A handle that Close took is not asked.
+  PlatformError ReadFailure(const char* step) {
+    const PlatformError error = LastError(step);
+    if (error.Is(syserr::kIoPending) || error.Is(syserr::kDeviceNotConnected)) {
+      return error;
+    }
+    std::lock_guard<std::mutex> lock(handles_);
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof attributes;
+    if (read_ != INVALID_HANDLE_VALUE &&
+        !HidD_GetAttributes(read_, &attributes)) {
+      return PlatformError::Of(syserr::kDeviceNotConnected, step);
+    }
+    return error;
+  }
+
   std::mutex handles_;
   std::atomic<HANDLE> read_;
   std::atomic<HANDLE> write_;
