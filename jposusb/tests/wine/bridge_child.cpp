@@ -1,10 +1,14 @@
 // A process of the Wine tests of KorvaJposUsb.dll: it loads the library as
-// a JVM does, calls its natives with no scanner present, and leaves it in
-// one of the ways a JVM's process may:
-//   jposusb_child wait-and-close      a call that waits, then Close
-//   jposusb_child free-while-waiting  FreeLibrary while another thread's
-//                                     call waits
-//   jposusb_child exit-while-waiting  the process ends while a call waits
+// a JVM does, calls its natives with no scanner open (or, given "open", with
+// the scanner opened first, for the last two), and leaves it in one of the
+// ways a JVM's process may:
+//   jposusb_child wait-and-close             a call that waits, then Close
+//   jposusb_child free-while-waiting [open]  FreeLibrary while another
+//                                            thread's call waits (with the
+//                                            scanner open the process then
+//                                            ends under the waiting call)
+//   jposusb_child exit-while-waiting [open]  the process ends while a call
+//                                            waits
 // Its exit code is 0 when all went as it should; a hang is for the test
 // that started it to notice.
 #include <windows.h>
@@ -26,6 +30,7 @@ enum Outcome {
   kWrongAnswer = 4,
   kUnloadedUnderTheCall = 5,
   kCallNeverEnded = 6,
+  kNotOpened = 7,
 };
 
 const jobject kObject = reinterpret_cast<jobject>(0x1234);
@@ -55,8 +60,9 @@ HANDLE StartWaitingCall(Call& call) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) return kUsage;
+  if (argc != 2 && argc != 3) return kUsage;
   const std::string step = argv[1];
+  const bool open = argc == 3 && std::string(argv[2]) == "open";
   HMODULE library =
       LoadLibraryA((wine::ProgramFolder() + "KorvaJposUsb.dll").c_str());
   if (library == nullptr) return kNoLibrary;
@@ -64,7 +70,11 @@ int main(int argc, char** argv) {
   call.getData =
       wine::Export<ArrayCall>(library, JvmName("GetUsbData", 12).c_str());
   auto close = wine::Export<CloseCall>(library, JvmName("Close", 8).c_str());
-  if (call.getData == nullptr || close == nullptr) return kNoLibrary;
+  auto openHid = wine::Export<OpenHID>(library, JvmName("OpenHID", 8).c_str());
+  if (call.getData == nullptr || close == nullptr || openHid == nullptr) {
+    return kNoLibrary;
+  }
+  if (open && openHid(call.jni.get(), kObject) != JNI_TRUE) return kNotOpened;
 
   if (step == "wait-and-close") {
     call.getData(call.jni.get(), kObject, call.buffer.handle());
@@ -78,6 +88,7 @@ int main(int argc, char** argv) {
     if (GetModuleHandleA("KorvaJposUsb.dll") == nullptr) {
       return kUnloadedUnderTheCall;
     }
+    if (open) ExitProcess(kDone);  // the call waits for a label
     if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0) {
       return kCallNeverEnded;
     }
