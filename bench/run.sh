@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes docs/performance.md:
 #   bench/run.sh [labels]      (default 1000 labels for the latency run)
-# Host: decode cost per label (Google Benchmark). Wine, for the 32-bit
+# Host: decode cost per label (Google Benchmark); the USB path of the
+# service object and of the JavaPOS bridge on a simulated device (report
+# latency, idle wake-ups, Close of an idle device). Wine, for the 32-bit
 # TALSCAN.dll in a 32-bit prefix and the 64-bit one in a 64-bit prefix:
 # latency from a label's last byte on the pty to SOData, and the wake-ups
 # per second of the Wine process with an idle device open and with it
@@ -42,7 +44,10 @@ switches() {
 echo "USB benchmark (host)..."
 usb=$(build/bench/bench/usb_bench --benchmark_min_time=0.5 2>/dev/null)
 usb_decode=$(echo "$usb" | awk '/^BM_DecodeReport/ {print $2, $3}')
-usb_counter() { echo "$usb" | grep -o "$1=[0-9.]*" | cut -d= -f2; }
+# usb_counter <benchmark> <counter>
+usb_counter() { echo "$usb" | grep "^$1" | grep -o "$2=[0-9.]*" | cut -d= -f2; }
+service() { usb_counter BM_UsbReportToSOData "$1"; }
+bridge() { usb_counter BM_BridgeIdle "$1"; }
 
 # The serial latency run of one architecture's build, in its prefix:
 #   serial_run <build dir> <win32|win64> <loader> <results file>
@@ -163,7 +168,7 @@ no more than that figure varies from run to run.
 Close of an open fixed scanner that has been idle for a random 0 to 1.5 s,
 20 times: $(value close_idle_median_ms) ms median, $(value close_idle_max_ms) ms at most
 (x64: $(value64 close_idle_median_ms) ms and $(value64 close_idle_max_ms) ms). Close of an open,
-idle USB scanner (host, the simulated device above): $(usb_counter close_idle_ms) ms.
+idle USB scanner: see below.
 
 A portable M-20 that sends its ready packet and then never answers the
 download request is given up with status 900 after
@@ -174,18 +179,32 @@ periods of silence of about 351 ms: a 250 ms wait and a 101 ms read.
 
 Decoding one input report (\`BM_DecodeReport\`, a UPC-A with its one-byte
 trailer): $usb_decode. The service object's HID receive thread on a
-simulated device that waits for a report as a real one does (100 ms
-slices of an event wait), 1000 reports, each sent once the last one was
-delivered:
+simulated device that waits for a report as a real one does (an event
+wait that Close can end, in slices of 1 s), 1000 reports, each sent once
+the last one was delivered:
 
 | | |
 |---|---|
-| report to SOData, median | $(usb_counter latency_median_us) µs |
-| report to SOData, 99th percentile | $(usb_counter latency_p99_us) µs |
-| wake-ups per second of an open, idle device | $(usb_counter idle_wakeups_per_second) |
+| report to SOData, median | $(service latency_median_us) µs |
+| report to SOData, 99th percentile | $(service latency_p99_us) µs |
 
-An idle device wakes once per 100 ms slice to look whether it was closed;
-a report is taken as soon as the read completes.
+The same simulated device open and idle for four seconds, then closed:
+under the service object, and under the JavaPOS bridge with a reader
+thread that calls \`GetUsbData\` in a loop, as a JavaPOS service does.
+
+| | service object | bridge |
+|---|---|---|
+| wake-ups per second, device open, no label | $(service idle_wakeups_per_second) | $(bridge idle_wakeups_per_second) |
+| Close of the idle device, ms | $(service close_idle_ms) | $(bridge close_idle_ms) |
+
+The receive loop wakes once a slice only in case a Close came without
+ending its wait; Close ends the wait at once through the device's stop
+event, so it returns as soon as the thread has cancelled its read. The
+bridge's wake-ups count the receive thread's waits and the reader's
+returns: while a device is open a call waits until a label comes or the
+device is closed. With nothing open a call waits 500 ms before it returns
+without a label: the reader's loop then comes back
+$(bridge closed_returns_per_second) times a second instead of spinning.
 
 ## Portable scanner download
 

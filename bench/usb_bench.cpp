@@ -1,9 +1,12 @@
-// The USB path on the host: decoding one input report, and the service
+// The USB path on the host: decoding one input report; the service
 // object's HID receive thread on a simulated device that waits as a real
-// one does: report-to-SOData latency and idle wake-ups.
+// one does (report-to-SOData latency, idle wake-ups, Close of an idle
+// device); the JavaPOS bridge on the same device with a Java-like reader
+// (idle wake-ups, Close, and how often a call returns with nothing open).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,7 +14,9 @@
 #include <vector>
 
 #include "common/hid/hid_report.h"
+#include "jposusb/bridge.h"
 #include "talscan/core/scanner_service.h"
+#include "testing/fakes/fake_bridge_platform.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/memory_registry.h"
 #include "testing/fakes/recording_event_sink.h"
@@ -23,6 +28,16 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Long enough to take in several of the receive loop's wait slices.
+constexpr auto kIdleSpell = std::chrono::seconds(4);
+
+double Seconds(Clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+double Milliseconds(Clock::duration duration) {
+  return std::chrono::duration<double, std::milli>(duration).count();
+}
 
 std::vector<uint8_t> UpcReport() {
   std::vector<uint8_t> report(65, 0);
@@ -102,14 +117,55 @@ void BM_UsbReportToSOData(benchmark::State& state) {
   state.counters["latency_p99_us"] = latencies[latencies.size() * 99 / 100];
 
   const int before = scanner->Waits();
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  state.counters["idle_wakeups_per_second"] = (scanner->Waits() - before) / 2.0;
+  std::this_thread::sleep_for(kIdleSpell);
+  state.counters["idle_wakeups_per_second"] =
+      (scanner->Waits() - before) / Seconds(kIdleSpell);
   const Clock::time_point closing = Clock::now();
   service.Close();
-  state.counters["close_idle_ms"] =
-      std::chrono::duration<double, std::milli>(Clock::now() - closing).count();
+  state.counters["close_idle_ms"] = Milliseconds(Clock::now() - closing);
 }
 BENCHMARK(BM_UsbReportToSOData)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The bridge with a reader that calls GetUsbData in a loop, as a JavaPOS
+// service's thread does: the wake-ups of the receive thread and of the
+// reader while an open device is idle, Close, and the reader's returns
+// once nothing is open.
+void BM_BridgeIdle(benchmark::State& state) {
+  fakes::FakeBridgePlatform platform;
+  auto scanner = platform.bus.AddScanner("scanner");
+  scanner->WaitInRealTime(true);
+  jposusb::Bridge bridge(platform);
+  std::atomic<bool> reading{true};
+  std::atomic<int> returns{0};
+  for (auto _ : state) {
+    bridge.OpenHID();
+    std::thread reader([&] {
+      uint8_t array[jposusb::kLabelArraySize];
+      while (reading) {
+        bridge.GetUsbData(array, sizeof array);
+        ++returns;
+      }
+    });
+    const int waits = scanner->Waits();
+    const int returnedOpen = returns;
+    std::this_thread::sleep_for(kIdleSpell);
+    state.counters["idle_wakeups_per_second"] =
+        (scanner->Waits() - waits + returns - returnedOpen) /
+        Seconds(kIdleSpell);
+
+    const Clock::time_point closing = Clock::now();
+    bridge.Close();
+    state.counters["close_idle_ms"] = Milliseconds(Clock::now() - closing);
+
+    const int returned = returns;
+    std::this_thread::sleep_for(kIdleSpell);
+    state.counters["closed_returns_per_second"] =
+        (returns - returned) / Seconds(kIdleSpell);
+    reading = false;
+    reader.join();
+  }
+}
+BENCHMARK(BM_BridgeIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
