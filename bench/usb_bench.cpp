@@ -19,6 +19,7 @@
 #include "testing/fakes/fake_bridge_platform.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/memory_registry.h"
+#include "testing/fakes/memory_trace_files.h"
 #include "testing/fakes/recording_event_sink.h"
 #include "testing/fakes/recording_notifier.h"
 #include "testing/fakes/scripted_serial_port.h"
@@ -90,13 +91,15 @@ void BM_UsbReportToSOData(benchmark::State& state) {
   fakes::StdThreadLauncher threads;
   fakes::ScriptedSerialPort serial(clock);
   fakes::FakeHidBus bus;
+  fakes::MemoryTraceFiles traceFiles;
   TimingSink sink;
   auto scanner = bus.AddScanner("scanner");
   scanner->WaitInRealTime(true);
   const std::string path = DeviceKeyPathFor("Usb");
   registry.SetString(reg::Root::LocalMachine, path, "Port", "COM1");
   registry.SetString(reg::Root::LocalMachine, path, "Type", "OPOS USB Scanner");
-  Platform platform{registry, notifier, clock, threads, serial, bus};
+  Platform platform{registry, notifier, clock, threads, serial, bus,
+                    traceFiles};
   ScannerService service(platform);
   service.OpenService("Scanner", "Usb", fakes::Unowned(sink));
 

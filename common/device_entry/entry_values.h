@@ -51,6 +51,9 @@ constexpr char kAutoScan[] = "AutoScan";
 constexpr char kCompatibility[] = "Compatibility";
 constexpr char kConfiguration[] = "Configuration";
 constexpr char kDebugLevel[] = "DebugLevel";
+// Set by hand for a field engineer's trace; Varnconf leaves them alone.
+constexpr char kTraceLevel[] = "TraceLevel";
+constexpr char kTraceFolder[] = "TraceFolder";
 constexpr char kDescription[] = "Description";
 constexpr char kPort[] = "Port";
 constexpr char kService[] = "Service";

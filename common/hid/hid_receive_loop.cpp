@@ -55,6 +55,7 @@ void RunReceiveLoop(Device& device, ReceiveClient& client, Trailers trailers) {
     const Outcome outcome = ReadReport(device, client, report, count);
     if (outcome == Outcome::kEnd) break;
     if (outcome == Outcome::kNextPass) continue;
+    client.Received(report, count);
     if (count < kMinimumReportSize) {
       if (client.DeviceOpen()) {
         client.Report(ReceiveClient::Problem::kShortRead,

@@ -27,6 +27,8 @@ class ReceiveClient {
   // read is waited for; once it does not, the pending read is cancelled.
   virtual bool DeviceOpen() = 0;
   virtual void Report(Problem problem, uint32_t value) = 0;
+  // Every report read, before it is decoded (for a trace of the wire).
+  virtual void Received(const uint8_t* /*report*/, int /*count*/) {}
   // A decoded report: its label, or a length of 0 for a report without one.
   virtual void Deliver(const uint8_t* label, int length) = 0;
 };

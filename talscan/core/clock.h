@@ -12,6 +12,7 @@ struct LocalTime {
   int Hour = 0;
   int Minute = 0;
   int Second = 0;
+  int Millisecond = 0;
 };
 
 class Clock {

@@ -1,7 +1,10 @@
 #include "talscan/core/device_entry.h"
 
+#include "talscan/core/trace.h"
+
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -10,13 +13,13 @@ namespace {
 // does not fit with its terminating NUL counts as missing.
 bool ReadText(reg::Key& key, const char* name, uint32_t capacity,
               std::string& text) {
-  uint8_t buffer[64] = {};
+  std::vector<uint8_t> buffer(capacity);
   reg::ValueInfo value;
-  if (key.Query(name, buffer, capacity, value).Failed()) return false;
-  const uint8_t* end = std::find(buffer, buffer + value.size, 0);
-  const size_t length = static_cast<size_t>(end - buffer);
+  if (key.Query(name, buffer.data(), capacity, value).Failed()) return false;
+  const auto end = std::find(buffer.begin(), buffer.begin() + value.size, 0);
+  const size_t length = static_cast<size_t>(end - buffer.begin());
   if (length >= capacity) return false;
-  text.assign(reinterpret_cast<const char*>(buffer), length);
+  text.assign(buffer.begin(), end);
   return true;
 }
 
@@ -90,6 +93,14 @@ bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
           .Failed()) {
     return fail("Device not found in registry");
   }
+
+  // First, so that the trace sees the failures of the steps below.
+  uint8_t traceLevel = 0;
+  if (ReadLowByte(*key, device_entry::kTraceLevel, traceLevel)) {
+    entry.TraceLevel = std::min<int>(traceLevel, trace_level::kWire);
+  }
+  ReadText(*key, device_entry::kTraceFolder, kMaxTraceFolder,
+           entry.TraceFolder);
 
   if (!ReadText(*key, device_entry::kPort, 20, entry.PortName)) {
     return fail("Port setting not found in registry");

@@ -18,7 +18,11 @@ struct DeviceEntry {
   PortableConfigurationBytes PortableConfiguration =
       kDefaultPortableConfiguration;
   std::string UserID = device_entry::kDefaultUserID;
+  int TraceLevel = 0;       // trace_level
+  std::string TraceFolder;  // empty: the default folder
 };
+
+constexpr uint32_t kMaxTraceFolder = 260;
 
 // Reads the entry at entry.DeviceKeyPath under HKEY_LOCAL_MACHINE into
 // entry, whose fields hold their defaults. On failure fills `failure` with

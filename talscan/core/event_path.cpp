@@ -6,8 +6,9 @@ namespace {
 constexpr long kDataStatus = 1;
 }
 
-EventPath::EventPath(ScannerState& state, Opening& opening, EventSink& sink)
-    : state_(state), opening_(opening), sink_(sink) {
+EventPath::EventPath(ScannerState& state, Opening& opening, EventSink& sink,
+                     Trace& trace)
+    : state_(state), opening_(opening), sink_(sink), trace_(trace) {
   scan_.ScanData.reserve(kMaxScanDataLength);
   scan_.ScanDataLabel.reserve(kMaxScanDataLength);
 }
@@ -73,12 +74,23 @@ void EventPath::DeliverQueuedLabel(std::atomic<long>& flag, long value) {
 // queued label goes if the application asked for it meanwhile.
 void EventPath::FireDataEvents() {
   for (;;) {
+    if (trace_.Wants(trace_level::kData)) TraceLabel();
     sink_.FireSOData(kDataStatus);
     std::lock_guard<std::mutex> lock(mutex_);
     delivering_ = false;
     roomChanged_.notify_all();
     if (!TakeQueuedLabel()) return;  // also once a handler closed the device
   }
+}
+
+void EventPath::TraceLabel() {
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text = "DataEvent: ScanData \"" + TraceText(scan_.ScanData) +
+           "\", ScanDataType " + std::to_string(scan_.ScanDataType);
+  }
+  trace_.Write(trace_level::kData, text);
 }
 
 bool EventPath::TakeQueuedLabel() {

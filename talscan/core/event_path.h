@@ -17,10 +17,12 @@
 #include "talscan/core/opening.h"
 #include "talscan/core/scan_data.h"
 #include "talscan/core/scanner_state.h"
+#include "talscan/core/trace.h"
 
 class EventPath {
  public:
-  EventPath(ScannerState& state, Opening& opening, EventSink& sink);
+  EventPath(ScannerState& state, Opening& opening, EventSink& sink,
+            Trace& trace = Trace::Off());
 
   // Receive thread: hands a finished frame on and empties it.
   void DeliverFrame(LabelFrame& frame);
@@ -64,6 +66,7 @@ class EventPath {
   void DeliverQueuedLabel(std::atomic<long>& flag, long value);
   bool TakeQueuedLabel();
   void FireDataEvents();
+  void TraceLabel();
   void ClearScanData();
 
   bool EventsHeld() const;
@@ -72,6 +75,7 @@ class EventPath {
   ScannerState& state_;
   Opening& opening_;
   EventSink& sink_;
+  Trace& trace_;
   std::mutex mutex_;
   std::condition_variable roomChanged_;
   LabelQueue queue_;

@@ -26,12 +26,21 @@ void OpeningCallbacks::FireSOData(long status) {
 
 void OpeningCallbacks::FireSODirectIO(long eventNumber, long& data,
                                       std::string& text) {
+  if (trace_.Wants(trace_level::kData)) {
+    trace_.Write(trace_level::kData,
+                 "DirectIOEvent " + std::to_string(eventNumber) + ": data " +
+                     std::to_string(data) + ", \"" + TraceText(text) + "\"");
+  }
   if (std::shared_ptr<EventSink> target = Target()) {
     target->FireSODirectIO(eventNumber, data, text);
   }
 }
 
 void OpeningCallbacks::FireSOStatusUpdate(long data) {
+  if (trace_.Wants(trace_level::kOpening)) {
+    trace_.Write(trace_level::kOpening,
+                 "StatusUpdateEvent " + std::to_string(data));
+  }
   if (std::shared_ptr<EventSink> target = Target()) {
     target->FireSOStatusUpdate(data);
   }

@@ -11,11 +11,12 @@
 #include <mutex>
 
 #include "talscan/core/event_sink.h"
+#include "talscan/core/trace.h"
 
 class OpeningCallbacks : public EventSink {
  public:
-  explicit OpeningCallbacks(std::shared_ptr<EventSink> target)
-      : target_(std::move(target)) {}
+  OpeningCallbacks(std::shared_ptr<EventSink> target, Trace& trace)
+      : target_(std::move(target)), trace_(trace) {}
 
   // A second opening of an open USB scanner: the newest control object
   // gets the events.
@@ -34,4 +35,5 @@ class OpeningCallbacks : public EventSink {
 
   std::mutex mutex_;
   std::shared_ptr<EventSink> target_;  // null once shut
+  Trace& trace_;
 };

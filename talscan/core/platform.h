@@ -8,6 +8,7 @@
 #include "talscan/core/notifier.h"
 #include "talscan/core/serial_port.h"
 #include "talscan/core/thread_launcher.h"
+#include "talscan/core/trace_files.h"
 
 struct Platform {
   reg::Registry& registry;
@@ -16,4 +17,5 @@ struct Platform {
   ThreadLauncher& threads;
   SerialPort& serial;
   hid::Bus& hid;
+  TraceFiles& traceFiles;
 };

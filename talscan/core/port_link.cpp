@@ -35,8 +35,9 @@ std::unique_lock<std::mutex> LockBefore(
 
 }  // namespace
 
-PortLink::PortLink(SerialPort& port, Clock& clock, Opening& opening)
-    : port_(port), clock_(clock), opening_(opening) {}
+PortLink::PortLink(SerialPort& port, Clock& clock, Opening& opening,
+                   Trace& trace)
+    : port_(port), clock_(clock), opening_(opening), trace_(trace) {}
 
 PortLink::WriteTurn::WriteTurn(PortLink& link)
     : link_(link), lock_(link.writeMutex_) {}
@@ -44,7 +45,11 @@ PortLink::WriteTurn::WriteTurn(PortLink& link)
 bool PortLink::WriteTurn::Write(const uint8_t* data, int count) {
   if (!link_.portOpen_) return false;
   int written = 0;
-  return !link_.port_.Write(data, count, written).Failed() && written == count;
+  const bool done =
+      !link_.port_.Write(data, count, written).Failed() && written == count;
+  link_.trace_.Bytes(done ? "wrote" : "write failed after", data,
+                     static_cast<size_t>(written > 0 ? written : 0));
+  return done;
 }
 
 bool PortLink::WriteTurn::Signal(LineSignal signal) {
@@ -60,7 +65,9 @@ int PortLink::ReadSome(uint8_t* buffer, int capacity) {
   std::lock_guard<std::mutex> reading(readMutex_);
   if (!portOpen_ || !TimeoutsInForce()) return -1;
   int count = 0;
-  return port_.Read(buffer, capacity, count).Failed() ? -1 : count;
+  if (port_.Read(buffer, capacity, count).Failed()) return -1;
+  if (count > 0) trace_.Bytes("read", buffer, static_cast<size_t>(count));
+  return count;
 }
 
 bool PortLink::TakeSlot() {
@@ -167,7 +174,10 @@ bool PortLink::WaitForFirstByte(uint8_t& byte, uint32_t timeoutMs,
   reading.unlock();
   if (!waited) return false;  // a failed read: the rest of the wait reads
   switch (outcome) {
-    case SerialPort::Wait::kByte: result = ReadResult::kByte; return true;
+    case SerialPort::Wait::kByte:
+      trace_.Bytes("read", &byte, 1);
+      result = ReadResult::kByte;
+      return true;
     case SerialPort::Wait::kInterrupted:
       result = ReadResult::kInterrupted;
       return true;

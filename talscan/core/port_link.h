@@ -28,10 +28,12 @@
 #include "talscan/core/clock.h"
 #include "talscan/core/opening.h"
 #include "talscan/core/serial_port.h"
+#include "talscan/core/trace.h"
 
 class PortLink {
  public:
-  PortLink(SerialPort& port, Clock& clock, Opening& opening);
+  PortLink(SerialPort& port, Clock& clock, Opening& opening,
+           Trace& trace = Trace::Off());
 
   class WriteTurn {
    public:
@@ -108,6 +110,7 @@ class PortLink {
   SerialPort& port_;
   Clock& clock_;
   Opening& opening_;
+  Trace& trace_;
   std::mutex writeMutex_;
   // Held while the port is read, and by Close: a read never reaches a port
   // closed meanwhile, nor one opened again for a later opening.

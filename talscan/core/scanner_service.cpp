@@ -57,23 +57,88 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
   entry.DeviceKeyPath = DeviceKeyPathFor(deviceName);
   OpenFailure failure;
   const bool loaded = LoadDeviceEntry(platform_.registry, entry, failure);
+  auto trace = std::make_shared<Trace>(platform_.traceFiles, platform_.clock);
+  StartTrace(*trace, deviceName, entry);
 
   // While an opening is in force its entry stays; a new entry replaces it
   // only when this opening succeeds.
   if (!CurrentSession()) entryType_ = entry.ScannerType;
-  if (!loaded) return StepFailed(entry.DebugLevel, failure);
+  if (!loaded) return OpenFailed(*trace, entry.DebugLevel, failure);
 
   const bool opened = entry.ScannerType == kTypeUsb
-                          ? OpenUsbDevice(entry, control, failure)
-                          : OpenSerialDevice(entry, control, failure);
-  if (!opened) return StepFailed(entry.DebugLevel, failure);
+                          ? OpenUsbDevice(entry, control, trace, failure)
+                          : OpenSerialDevice(entry, control, trace, failure);
+  if (!opened) return OpenFailed(*trace, entry.DebugLevel, failure);
   entryType_ = entry.ScannerType;
   state_.State = opos::kStateIdle;
+  trace->Write(trace_level::kOpening, "Open -> 0");
+  // An open USB scanner's opening goes on with its own trace.
+  const std::shared_ptr<Session> session = CurrentSession();
+  if (!session || session->trace != trace) EndTrace(*trace);
   return Record(opos::kSuccess);
+}
+
+// The header names the entry's values as they were read.
+void ScannerService::StartTrace(Trace& trace, const std::string& deviceName,
+                                const DeviceEntry& entry) {
+  if (entry.TraceLevel == trace_level::kOff) return;
+  std::vector<std::string> header = {
+      "entry: Type " + std::to_string(entry.ScannerType) + ", Port " +
+          entry.PortName + ", Compatibility " +
+          std::to_string(entry.CompatibilityMode) + ", AutoScan " +
+          std::to_string(entry.AutoScan ? 1 : 0) + ", DebugLevel " +
+          std::to_string(entry.DebugLevel) + ", TraceLevel " +
+          std::to_string(entry.TraceLevel) + ", TraceFolder \"" +
+          entry.TraceFolder + "\""};
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    if (!traceStopped_.empty()) {
+      header.push_back("an earlier trace of this process stopped: " +
+                       traceStopped_);
+    }
+  }
+  const bool started = trace.Begin(entry.TraceLevel, entry.TraceFolder,
+                                   deviceName, header);
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  traceStopped_ = started ? "" : trace.Stopped();
+}
+
+// A trace that went off on the way is named in the next opening's header.
+void ScannerService::EndTrace(Trace& trace) {
+  trace.End();
+  const std::string stopped = trace.Stopped();
+  if (stopped.empty()) return;
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  traceStopped_ = stopped;
+}
+
+long ScannerService::OpenFailed(Trace& trace, int debugLevel,
+                                const OpenFailure& failure) {
+  if (trace.Wants(trace_level::kOpening)) {
+    std::string text = "Open failed: " + failure.message;
+    if (failure.error.Failed()) {
+      const char* step = failure.error.step ? failure.error.step : "a call";
+      text += "; " + std::string(step) + " error " +
+              std::to_string(failure.error.code) + ": " +
+              TraceText(platform_.notifier.SystemErrorText(failure.error.code));
+    }
+    trace.Write(trace_level::kOpening, text);
+  }
+  EndTrace(trace);
+  return StepFailed(debugLevel, failure);
+}
+
+long ScannerService::Traced(int level, const std::string& call, long result) {
+  const std::shared_ptr<Session> session = CurrentSession();
+  if (session && session->trace->Wants(level)) {
+    session->trace->Write(level, call + " -> " + std::to_string(result));
+  }
+  return result;
 }
 
 bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
                                       const std::shared_ptr<EventSink>& control,
+                                      const std::shared_ptr<Trace>& trace,
                                       OpenFailure& failure) {
   // One opening per process: an opening in force keeps its port. A thread
   // still finishing an ended opening's handler reads it no more.
@@ -83,7 +148,8 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
     return false;
   }
   if (!OpenSerialPort(platform_.serial, entry, failure)) return false;
-  auto session = std::make_shared<Session>(state_, entry, platform_, control);
+  auto session =
+      std::make_shared<Session>(state_, entry, platform_, control, trace);
   if (Begin(session, &Session::RunSerialReceiver).Failed()) {
     // A port without its receive thread would deliver nothing.
     session->link.Close();
@@ -95,6 +161,7 @@ bool ScannerService::OpenSerialDevice(const DeviceEntry& entry,
 
 bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
                                    const std::shared_ptr<EventSink>& control,
+                                   const std::shared_ptr<Trace>& trace,
                                    OpenFailure& failure) {
   if (std::shared_ptr<Session> current = CurrentSession()) {
     {
@@ -123,7 +190,8 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
     current->usb.Close();
     Retire(current);
   }
-  auto session = std::make_shared<Session>(state_, entry, platform_, control);
+  auto session =
+      std::make_shared<Session>(state_, entry, platform_, control, trace);
   PlatformError error = session->usb.OpenHidDevice();
   if (error.Failed()) {
     failure = {"Unable to open USB Scanner", error};
@@ -188,7 +256,19 @@ void ScannerService::Retire(const std::shared_ptr<Session>& session) {
   endedThreads_.erase(firstEnded, endedThreads_.end());
 }
 
-long ScannerService::Close() { return CloseOpening(nullptr); }
+long ScannerService::Close() { return TracedClose(nullptr); }
+
+// The opening's trace ends with its Close.
+long ScannerService::TracedClose(const EventSink* control) {
+  const std::shared_ptr<Session> session = CurrentSession();
+  const long result = CloseOpening(control);
+  if (session && CurrentSession() != session) {
+    session->trace->Write(trace_level::kOpening,
+                          "Close -> " + std::to_string(result));
+    EndTrace(*session->trace);
+  }
+  return result;
+}
 
 // With `control`, only an opening whose callbacks go there is closed.
 long ScannerService::CloseOpening(const EventSink* control) {
@@ -248,7 +328,7 @@ long ScannerService::CloseOpening(const EventSink* control) {
 void ScannerService::EndOpening() { EndOpeningCalling(nullptr); }
 
 void ScannerService::EndOpeningCalling(const EventSink* control) {
-  if (!CurrentSession() || CloseOpening(control) == opos::kSuccess) return;
+  if (!CurrentSession() || TracedClose(control) == opos::kSuccess) return;
   Retire(CurrentSession());
 }
 
@@ -265,16 +345,19 @@ void ScannerService::ResetToClosed() {
   state_.ResultCode = opos::kClosed;
 }
 
-long ScannerService::Claim(long /*timeout*/) {
+long ScannerService::Claim(long timeout) {
   if (state_.State == opos::kStateClosed) return Record(opos::kClosed);
   const long wasClaimed = state_.Claimed.exchange(1);
-  return Record(wasClaimed ? opos::kClaimed : opos::kSuccess);
+  return Traced(trace_level::kOpening,
+                "ClaimDevice " + std::to_string(timeout),
+                Record(wasClaimed ? opos::kClaimed : opos::kSuccess));
 }
 
 long ScannerService::Release() {
   if (state_.State == opos::kStateClosed) return Record(opos::kClosed);
   const long wasClaimed = state_.Claimed.exchange(0);
-  return Record(wasClaimed ? opos::kSuccess : opos::kNotClaimed);
+  return Traced(trace_level::kOpening, "ReleaseDevice",
+                Record(wasClaimed ? opos::kSuccess : opos::kNotClaimed));
 }
 
 long ScannerService::CheckHealth(long /*level*/) {
@@ -306,6 +389,11 @@ long ScannerService::ClearInput() {
 }
 
 long ScannerService::DirectIO(long command) {
+  return Traced(trace_level::kData, "DirectIO " + std::to_string(command),
+                RunDirectIO(command));
+}
+
+long ScannerService::RunDirectIO(long command) {
   const long type = entryType_;
   std::shared_ptr<Session> session = CurrentSession();
   if (type == kTypeUsb) return Record(opos::kIllegal);
@@ -371,6 +459,8 @@ void ScannerService::SetPropertyNumber(long index, long number) {
       }
       break;
     case opos::pidx::DeviceEnabled:
+      Traced(trace_level::kOpening, "DeviceEnabled " + std::to_string(number),
+             opos::kSuccess);
       state_.DeviceEnabled = number;
       TellScannerDeviceEnabled(number != 0);
       break;

@@ -51,11 +51,21 @@ class ScannerService {
 
  private:
   long StepFailed(int debugLevel, const OpenFailure& failure);
+  void StartTrace(Trace& trace, const std::string& deviceName,
+                  const DeviceEntry& entry);
+  void EndTrace(Trace& trace);
+  long OpenFailed(Trace& trace, int debugLevel, const OpenFailure& failure);
+  // Writes "<call> -> <result>" to the opening's trace; returns result.
+  long Traced(int level, const std::string& call, long result);
+  long TracedClose(const EventSink* control);
+  long RunDirectIO(long command);
   bool OpenSerialDevice(const DeviceEntry& entry,
                         const std::shared_ptr<EventSink>& control,
+                        const std::shared_ptr<Trace>& trace,
                         OpenFailure& failure);
   bool OpenUsbDevice(const DeviceEntry& entry,
                      const std::shared_ptr<EventSink>& control,
+                     const std::shared_ptr<Trace>& trace,
                      OpenFailure& failure);
   PlatformError Begin(const std::shared_ptr<Session>& session,
                       void (Session::*body)());
@@ -81,4 +91,7 @@ class ScannerService {
   // closed the device finishes that handler first. They touch nothing of
   // a later opening, and are let go once they have ended.
   std::vector<std::shared_ptr<RunningThread>> endedThreads_;
+  // Why the last trace went off, for the next opening's header; under
+  // sessionMutex_.
+  std::string traceStopped_;
 };

@@ -17,17 +17,23 @@
 #include "talscan/core/port_link.h"
 #include "talscan/core/scanner_programmer.h"
 #include "talscan/core/scanner_state.h"
+#include "talscan/core/trace.h"
 #include "talscan/core/usb_transport.h"
 
 struct Session {
   Session(ScannerState& state, const DeviceEntry& entry,
-          const Platform& platform, std::shared_ptr<EventSink> control);
+          const Platform& platform, std::shared_ptr<EventSink> control,
+          std::shared_ptr<Trace> trace);
 
   // Thread bodies.
   void RunSerialReceiver();
   void RunUsbReceiver() { usb.RunReceiveThread(); }
 
   ScannerState& state;
+  // The opening's trace (off unless the entry asks for it), and the
+  // messages that go to it; the platform below shows them.
+  const std::shared_ptr<Trace> trace;
+  TracingNotifier notifier;
   const Platform platform;
   Opening opening;
   OpeningCallbacks callbacks;

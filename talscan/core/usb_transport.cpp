@@ -67,6 +67,10 @@ class UsbTransport::Client : public hid::ReceiveClient {
   }
   bool Removed() const { return removed_; }
 
+  void Received(const uint8_t* report, int count) override {
+    transport_.trace_.Bytes("read report", report, static_cast<size_t>(count));
+  }
+
   void Deliver(const uint8_t* label, int length) override {
     if (transport_.opening_.ProgrammingActive || length == 0) return;
     transport_.events_.DeliverLabel(label, length);
@@ -84,14 +88,15 @@ class UsbTransport::Client : public hid::ReceiveClient {
 
 UsbTransport::UsbTransport(Opening& opening, ScannerState& state,
                            hid::Bus& bus, Clock& clock, Notifier& notifier,
-                           EventPath& events, EventSink& sink)
+                           EventPath& events, EventSink& sink, Trace& trace)
     : opening_(opening),
       state_(state),
       bus_(bus),
       clock_(clock),
       notifier_(notifier),
       events_(events),
-      sink_(sink) {}
+      sink_(sink),
+      trace_(trace) {}
 
 bool UsbTransport::IsOpen() const {
   std::lock_guard<std::mutex> lock(deviceMutex_);
@@ -177,6 +182,8 @@ void UsbTransport::WriteHidReport(bool enable) {
   report[1] = enable ? kEnableScanning : kDisableScanning;
   const PlatformError error =
       device->WriteReport(report, hid::kOutputReportSize);
+  trace_.Bytes(error.Failed() ? "write failed:" : "wrote report", report,
+               hid::kOutputReportSize);
   if (error.Failed()) {
     notifier_.ShowWarning(notifier_.ApplicationName(),
                           "Send error= " + std::to_string(error.code));

@@ -15,12 +15,13 @@
 #include "talscan/core/notifier.h"
 #include "talscan/core/opening.h"
 #include "talscan/core/scanner_state.h"
+#include "talscan/core/trace.h"
 
 class UsbTransport {
  public:
   UsbTransport(Opening& opening, ScannerState& state, hid::Bus& bus,
                Clock& clock, Notifier& notifier, EventPath& events,
-               EventSink& sink);
+               EventSink& sink, Trace& trace);
 
   bool IsOpen() const;
   // Searches for the scanner and opens it.
@@ -49,6 +50,7 @@ class UsbTransport {
   Notifier& notifier_;
   EventPath& events_;
   EventSink& sink_;
+  Trace& trace_;
   // Guards device_ between the caller's thread (open, close, write) and
   // the receive thread, which only uses the device while it runs.
   mutable std::mutex deviceMutex_;

@@ -10,6 +10,7 @@
 #include "talscan/core/scanner_service.h"
 #include "testing/fakes/fake_hid.h"
 #include "testing/fakes/memory_registry.h"
+#include "testing/fakes/memory_trace_files.h"
 #include "testing/fakes/recording_event_sink.h"
 #include "testing/fakes/recording_notifier.h"
 #include "testing/fakes/scripted_serial_port.h"
@@ -20,7 +21,7 @@ class ServiceTest : public ::testing::Test {
  protected:
   ServiceTest()
       : serial(clock),
-        platform{registry, notifier, clock, threads, serial, hid},
+        platform{registry, notifier, clock, threads, serial, hid, traceFiles},
         service(platform) {}
 
   ~ServiceTest() override {
@@ -70,6 +71,7 @@ class ServiceTest : public ::testing::Test {
   fakes::StdThreadLauncher threads;
   fakes::ScriptedSerialPort serial;
   fakes::FakeHidBus hid;
+  fakes::MemoryTraceFiles traceFiles;
   fakes::RecordingEventSink events;
   Platform platform;
   ScannerService service;

@@ -140,7 +140,8 @@ TEST_F(ServiceStateTest, EachFailingPortStepHasItsMessageAndClosesThePort) {
     fakes::VirtualClock stepClock;
     fakes::ScriptedSerialPort port(stepClock);
     fakes::RecordingNotifier boxes;
-    Platform stepPlatform{registry, boxes, clock, threads, port, hid};
+    Platform stepPlatform{registry, boxes, clock, threads, port, hid,
+                          traceFiles};
     ScannerService stepService(stepPlatform);
     WriteEntry("Till", "Omni-directional Laser");
     SetEntryDword("Till", "DebugLevel", 1);

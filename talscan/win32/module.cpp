@@ -6,6 +6,7 @@
 #include "common/registry/win32/win32_registry.h"
 #include "talscan/core/scanner_service.h"
 #include "talscan/win32/win32_platform.h"
+#include "talscan/win32/win32_trace_files.h"
 
 namespace module {
 
@@ -21,7 +22,8 @@ std::atomic<long> callsInProgress{0};
 struct ProcessService {
   ProcessService()
       : notifier(moduleHandle),
-        platform{registry, notifier, clock, threads, serial, hid},
+        traceFiles(moduleHandle),
+        platform{registry, notifier, clock, threads, serial, hid, traceFiles},
         service(platform) {}
 
   reg::Win32Registry registry;
@@ -30,6 +32,7 @@ struct ProcessService {
   Win32ThreadLauncher threads;
   Win32SerialPort serial;
   hid::Win32Bus hid;
+  Win32TraceFiles traceFiles;
   Platform platform;
   ScannerService service;
 };

@@ -18,7 +18,8 @@ uint64_t Win32Clock::NowMs() const { return GetTickCount64(); }
 LocalTime Win32Clock::Local() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  return {now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+          now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
 void Win32Notifier::ShowWarning(const std::string& caption,

@@ -1,0 +1,191 @@
+// The field engineer's trace: its lines, the repeat rule, rotation, a file
+// that cannot be written, and what an opening of each level leaves in it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "talscan/core/trace.h"
+#include "talscan/tests/service_fixture.h"
+#include "testing/fakes/hid_reports.h"
+#include "testing/fakes/wait_until.h"
+
+namespace {
+
+constexpr char kFile[] = "C:\\ProgramData\\Korva\\OPOS Scanner\\Traces\\Till_1.log";
+constexpr char kStamp[] = "2026-12-10 09:15:02.045 [7] ";
+
+class TraceTest : public ::testing::Test {
+ protected:
+  TraceTest() { clock.SetLocal({2026, 12, 10, 9, 15, 2, 45}); }
+  bool Begin(int level) {
+    return trace.Begin(level, "", "Till/1", {"entry: the values"});
+  }
+  std::string Body() {
+    const std::string file = files.File(kFile);
+    return file.substr(file.find("entry: the values\r\n") + 19);
+  }
+
+  fakes::MemoryTraceFiles files;
+  fakes::VirtualClock clock;
+  Trace trace{files, clock};
+};
+
+TEST_F(TraceTest, HeaderThenOneStampedLineAnEventUpToTheLevel) {
+  ASSERT_TRUE(Begin(trace_level::kData));
+  EXPECT_EQ(files.File(kFile),
+            "==== 2026-12-10 09:15:02.045 Open \"Till/1\" ====\r\n"
+            "process C:\\Till\\pos.exe, id 4242\r\n"
+            "TALSCAN.dll 1.9.1.0, 32-bit\r\n"
+            "entry: the values\r\n");
+  trace.Write(trace_level::kOpening, "Open -> 0");
+  trace.Write(trace_level::kData, "label\r\n");
+  trace.Write(trace_level::kWire, "not at level 2");
+  const uint8_t bytes[] = {0x02, 0x41};
+  trace.Bytes("read", bytes, 2);
+  EXPECT_EQ(Body(), std::string(kStamp) + "Open -> 0\r\n" + kStamp +
+                        "label\r\n\r\n");
+  EXPECT_EQ(TraceText("A\r\n\x01"), "A\\x0D\\x0A\\x01");
+}
+
+TEST_F(TraceTest, OffWritesNothingAndMakesNoFile) {
+  EXPECT_FALSE(Begin(trace_level::kOff));
+  trace.Write(trace_level::kOpening, "Open -> 0");
+  trace.End();
+  EXPECT_TRUE(files.Files().empty());
+  EXPECT_FALSE(Trace::Off().Wants(trace_level::kOpening));
+}
+
+// A burst of the same line is written once and counted when it ends: at
+// the next other line, at a pause longer than the burst gap, or at the end.
+TEST_F(TraceTest, RepeatsInABurstAreCounted) {
+  ASSERT_TRUE(Begin(trace_level::kOpening));
+  for (int i = 0; i < 5; ++i) {
+    trace.Write(trace_level::kOpening, "port gone");
+    clock.Advance(100);
+  }
+  trace.Write(trace_level::kOpening, "port back");
+  trace.Write(trace_level::kOpening, "same");
+  clock.Advance(kTraceBurstGapMs + 1);
+  trace.Write(trace_level::kOpening, "same");
+  trace.Write(trace_level::kOpening, "same");
+  trace.End();
+  const std::string s = kStamp;
+  EXPECT_EQ(Body(), s + "port gone\r\n" + s + "repeated 4 times\r\n" + s +
+                        "port back\r\n" + s + "same\r\n" + s + "same\r\n" +
+                        s + "repeated 1 time\r\n");
+}
+
+// Whole lines, never more than the limit in a file, four older files kept:
+// the oldest lines go.
+TEST_F(TraceTest, FilesAreMovedAsideAtTheLimitAndFourKept) {
+  ASSERT_TRUE(Begin(trace_level::kOpening));
+  const std::string line(1000, 'x');
+  for (int i = 0; i < 7000; ++i) {
+    trace.Write(trace_level::kOpening, std::to_string(i) + line);
+  }
+  const auto all = files.Files();
+  ASSERT_EQ(all.size(), 5u);
+  uint64_t total = 0;
+  for (const auto& file : all) {
+    EXPECT_LE(file.second.size(), kTraceFileLimit) << file.first;
+    EXPECT_EQ(file.second.back(), '\n') << file.first;
+    total += file.second.size();
+  }
+  EXPECT_LE(total, 5 * kTraceFileLimit);
+  const std::string oldest = files.File(
+      "C:\\ProgramData\\Korva\\OPOS Scanner\\Traces\\Till_1.4.log");
+  EXPECT_EQ(oldest.find("Open \"Till/1\""), std::string::npos)
+      << "the header went with the oldest lines";
+  EXPECT_NE(files.File(kFile).find("] 6999x"), std::string::npos);
+  EXPECT_EQ(files.LocksHeld(), 0);
+}
+
+TEST_F(TraceTest, AFileThatCannotBeWrittenTurnsTheTraceOffAndSaysWhy) {
+  files.folderError = 5;
+  EXPECT_FALSE(Begin(trace_level::kWire));
+  EXPECT_EQ(trace.Stopped(),
+            "cannot make C:\\ProgramData\\Korva\\OPOS Scanner\\Traces: error 5");
+  files.folderError = 0;
+  Trace second{files, clock};
+  ASSERT_TRUE(second.Begin(trace_level::kWire, "D:\\traces", "Till", {}));
+  files.appendError = 112;
+  second.Write(trace_level::kOpening, "lost");
+  EXPECT_FALSE(second.Wants(trace_level::kOpening));
+  EXPECT_EQ(second.Stopped(), "cannot write D:\\traces\\Till.log: error 112");
+}
+
+// Through the service object: what each level leaves of an opening.
+class TracedServiceTest : public ServiceTest {
+ protected:
+  long OpenTraced(int level) {
+    WriteEntry("Till", "Omni-directional Laser");
+    SetEntryDword("Till", "TraceLevel", static_cast<uint32_t>(level));
+    return Open("Till");
+  }
+  std::string File() {
+    return traceFiles.File(
+        "C:\\ProgramData\\Korva\\OPOS Scanner\\Traces\\Till.log");
+  }
+  bool Has(const std::string& text) {
+    return File().find(text) != std::string::npos;
+  }
+};
+
+TEST_F(TracedServiceTest, EachLevelAddsToTheOpeningsLines) {
+  const struct {
+    int level;
+    bool opening, label, wire;
+  } cases[] = {
+      {1, true, false, false},
+      {2, true, true, false},
+      {3, true, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.level);
+    ASSERT_EQ(OpenTraced(c.level), opos::kSuccess);
+    ASSERT_EQ(service.Claim(1000), opos::kSuccess);
+    service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1);
+    service.SetPropertyNumber(opos::pidx::DecodeData, 1);
+    service.SetPropertyNumber(opos::pidx::DataEventEnabled, 1);
+    serial.Feed("A012345678905\r\n");
+    ASSERT_TRUE(fakes::WaitUntil([&] { return events.DataEvents() == 1; }));
+    ASSERT_EQ(service.Close(), opos::kSuccess);
+    EXPECT_EQ(Has("entry: Type 1, Port COM1"), c.opening);
+    EXPECT_EQ(Has("] Open -> 0\r\n"), c.opening);
+    EXPECT_EQ(Has("] ClaimDevice 1000 -> 0\r\n"), c.opening);
+    EXPECT_EQ(Has("] DeviceEnabled 1 -> 0\r\n"), c.opening);
+    EXPECT_EQ(Has("] Close -> 0\r\n"), c.opening);
+    EXPECT_EQ(Has("DataEvent: ScanData \"A012345678905\", ScanDataType 101"),
+              c.label);
+    EXPECT_EQ(Has("] wrote 1 byte: 0E\r\n"), c.wire);
+    EXPECT_EQ(Has("] read 1 byte: 41\r\n"), c.wire);
+    events.Clear();
+  }
+}
+
+TEST_F(TracedServiceTest, OffLeavesNoFileAndAFailedFileChangesNoResult) {
+  ASSERT_EQ(OpenTraced(0), opos::kSuccess);
+  ASSERT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_TRUE(traceFiles.Files().empty());
+
+  traceFiles.appendError = 5;
+  EXPECT_EQ(OpenTraced(1), opos::kSuccess);
+  EXPECT_EQ(service.Claim(0), opos::kSuccess);
+  EXPECT_EQ(service.Close(), opos::kSuccess);
+  EXPECT_TRUE(notifier.Boxes().empty());
+  traceFiles.appendError = 0;
+  ASSERT_EQ(OpenTraced(1), opos::kSuccess);
+  EXPECT_TRUE(Has("an earlier trace of this process stopped: cannot write "));
+}
+
+TEST_F(TracedServiceTest, AFailedOpenIsTracedWithTheSystemText) {
+  WriteEntry("Till", "Omni-directional Laser", "COM4");
+  SetEntryDword("Till", "TraceLevel", 1);
+  serial.FailStep(fakes::ScriptedSerialPort::Step::kOpen, 2);
+  EXPECT_EQ(Open("Till"), opos::kFailure);
+  EXPECT_TRUE(Has("] Open failed: Unable to open COM4; CreateFile error 2: "
+                  "System text of error 2.\\x0D\\x0A"))
+      << File();
+}
+
+}  // namespace
