@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,23 @@ bool Download(wine::SimulatorClient& sim, wine::Dispatch& control,
   return done && events.Events().back().number == 800;
 }
 
+std::string TracePath(const std::string& device) {
+  char data[MAX_PATH] = {};
+  GetEnvironmentVariableA("ProgramData", data, MAX_PATH);
+  return std::string(data) + "\\Korva\\OPOS Scanner\\Traces\\" + device +
+         ".log";
+}
+
+void PrintTrace(const std::string& path) {
+  std::ifstream file(path);
+  printf("\n  The device's trace (TraceLevel 3), %s:\n", path.c_str());
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    printf("    %s\n", line.c_str());
+  }
+}
+
 // The USB scanner: plugged into the prefix as a HID device, found and read
 // through Windows' HID stack, unplugged and plugged in again.
 bool UsbScanner(wine::Dispatch& control, wine::ControlEvents& events) {
@@ -135,6 +153,9 @@ bool UsbScanner(wine::Dispatch& control, wine::ControlEvents& events) {
   printf("  virtual scanner: %s\n", scanner.Started().c_str());
   if (!scanner.Plugged()) return false;
   wine::WriteStandardEntry(kUsbDevice, "OPOS USB Scanner", kPort);
+  // A field engineer's trace of this device, every byte included.
+  wine::WriteDeviceEntry(kUsbDevice, {wine::Dword("TraceLevel", 3)});
+  DeleteFileA(TracePath(kUsbDevice).c_str());
   const long opened = control.CallLong(L"Open", {wine::Bstr(kUsbDevice)});
   printf("  Open(\"%s\") -> %ld\n", kUsbDevice, opened);
   if (opened != 0) return false;
@@ -166,6 +187,7 @@ bool UsbScanner(wine::Dispatch& control, wine::ControlEvents& events) {
                       standin::kStatusUpdateEvent) && ok;
   scan("16", "4006381333931", "EAN-13, trailer 16, after the replug");
   printf("  Close() -> %ld\n", control.CallLong(L"Close"));
+  PrintTrace(TracePath(kUsbDevice));
   return ok;
 }
 

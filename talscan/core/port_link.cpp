@@ -225,9 +225,15 @@ bool PortLink::Reopen() {
   std::lock_guard<std::mutex> reading(readMutex_);
   if (portOpen_) port_.Close();
   portOpen_ = false;
-  OpenFailure ignored;
-  portOpen_ = OpenSerialPort(port_, opening_.Entry, ignored);
+  OpenFailure failure;
+  portOpen_ = OpenSerialPort(port_, opening_.Entry, failure);
   timeoutsLost_ = false;  // the opening set them
+  // Once a second while the port is gone: the trace counts the repeats.
+  if (!portOpen_ && trace_.Wants(trace_level::kOpening)) {
+    trace_.Write(trace_level::kOpening,
+                 "reopening: " + failure.message + ", error " +
+                     std::to_string(failure.error.code));
+  }
   return portOpen_;
 }
 

@@ -28,8 +28,9 @@ constexpr int kWire = 3;     // also every byte read or written
 
 constexpr uint64_t kTraceFileLimit = 1024 * 1024;
 constexpr int kOlderTraceFiles = 4;
-// Repeats that come closer together than this make a burst.
-constexpr uint64_t kTraceBurstGapMs = 1000;
+// Repeats that come closer together than this make a burst: a vanished
+// port's reopening, once a second, is one.
+constexpr uint64_t kTraceBurstGapMs = 5000;
 
 class Trace {
  public:

@@ -61,6 +61,8 @@ class UsbTransport::Client : public hid::ReceiveClient {
         // labels that cannot come (not of a device that Close took away).
         if (!transport_.hidOpen_) break;
         removed_ = true;
+        transport_.trace_.Write(trace_level::kOpening,
+                                "USB scanner gone: error " + number);
         transport_.sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
         break;
     }

@@ -178,6 +178,21 @@ TEST_F(TracedServiceTest, OffLeavesNoFileAndAFailedFileChangesNoResult) {
   EXPECT_TRUE(Has("an earlier trace of this process stopped: cannot write "));
 }
 
+// A vanished port is tried once a second: one line, then its count.
+TEST_F(TracedServiceTest, AVanishedPortsRetriesAreCounted) {
+  ASSERT_EQ(OpenTraced(1), opos::kSuccess);
+  serial.Vanish(true);
+  ASSERT_TRUE(fakes::WaitUntil([&] { return clock.NowMs() > 10000; }));
+  serial.Vanish(false);
+  ASSERT_TRUE(fakes::WaitUntil([&] { return Has("StatusUpdateEvent 2001"); }));
+  const std::string file = File();
+  const size_t first = file.find("] reopening: Unable to open COM1, error ");
+  ASSERT_NE(first, std::string::npos) << file;
+  EXPECT_EQ(file.find("] reopening", first + 1), std::string::npos);
+  EXPECT_NE(file.find("] repeated ", first), std::string::npos);
+  EXPECT_LT(file.find("StatusUpdateEvent 2004"), first);
+}
+
 TEST_F(TracedServiceTest, AFailedOpenIsTracedWithTheSystemText) {
   WriteEntry("Till", "Omni-directional Laser", "COM4");
   SetEntryDword("Till", "TraceLevel", 1);

@@ -26,6 +26,9 @@ const Packages kPackages = PackagesOf(wine::ProgramFolder(), "");
 std::string InstallFolder() {
   return KnownFolder(CSIDL_PROGRAM_FILES) + "\\Korva\\OPOS Scanner\\";
 }
+std::string TraceFolder() {
+  return KnownFolder(CSIDL_COMMON_APPDATA) + "\\Korva\\OPOS Scanner\\Traces";
+}
 // The Start menu's shortcut: all users' menu on Windows; Wine's installer
 // puts a per-machine package's shortcuts in the user's menu.
 bool ShortcutExists() {
@@ -55,6 +58,7 @@ TEST_F(PackageTest, SilentInstallPutsEverythingInPlaceAndASecondChangesNothing) 
   const std::string library = InstallFolder() + "TALSCAN.dll";
   EXPECT_EQ(ComKeys(), ComKeysFor(library));
   EXPECT_TRUE(ShortcutExists());
+  EXPECT_TRUE(Exists(TraceFolder())) << "for the service object's traces";
   EXPECT_EQ(InstalledVersions(), std::vector<std::string>{DRIVER_SET_VERSION});
 
   // A client creates the service object by its ProgID, from there.
@@ -122,6 +126,7 @@ TEST_F(PackageTest, UninstallRemovesTheProgramAndKeepsTheDeviceEntries) {
     }
     EXPECT_FALSE(Exists(InstallFolder())) << deletedByHand;
     EXPECT_FALSE(ShortcutExists()) << deletedByHand;
+    EXPECT_FALSE(Exists(TraceFolder())) << "an empty trace folder goes";
     EXPECT_EQ(ComKeys(), kNoComKeys) << deletedByHand;
     EXPECT_TRUE(InstalledVersions().empty()) << deletedByHand;
     EXPECT_EQ(wine::DefaultValue(
