@@ -3,7 +3,7 @@
 // created by its ProgID from the installed library, a second install,
 // repair, an upgrade from an older package (and no downgrade), and
 // uninstall, also after the files were deleted by hand, which keeps the
-// device entries.
+// device entries and the traces.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -115,6 +115,11 @@ TEST_F(PackageTest, UninstallRemovesTheProgramAndKeepsTheDeviceEntries) {
   for (bool deletedByHand : {false, true}) {
     ASSERT_EQ(Msiexec("/i", kPackages.current), 0);
     wine::WriteStandardEntry("Till", "Handheld", "COM3");
+    const std::string trace = TraceFolder() + "\\Till.log";
+    HANDLE file = CreateFileA(trace.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "the folder is there to write in";
+    CloseHandle(file);
     if (deletedByHand) {
       for (const char* file : kFiles) {
         DeleteFileA((InstallFolder() + file).c_str());
@@ -126,7 +131,8 @@ TEST_F(PackageTest, UninstallRemovesTheProgramAndKeepsTheDeviceEntries) {
     }
     EXPECT_FALSE(Exists(InstallFolder())) << deletedByHand;
     EXPECT_FALSE(ShortcutExists()) << deletedByHand;
-    EXPECT_FALSE(Exists(TraceFolder())) << "an empty trace folder goes";
+    EXPECT_TRUE(Exists(trace)) << "a trace is data, not program";
+    DeleteFileA(trace.c_str());
     EXPECT_EQ(ComKeys(), kNoComKeys) << deletedByHand;
     EXPECT_TRUE(InstalledVersions().empty()) << deletedByHand;
     EXPECT_EQ(wine::DefaultValue(
