@@ -1,18 +1,16 @@
 #include "testing/usbsim/device_setup.h"
 
 #include <windows.h>
-// SetupAPI, the driver installer and the HID class need windows.h first.
+// SetupAPI and the driver installer need windows.h first.
 #include <newdev.h>
 #include <setupapi.h>
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iterator>
-#include <vector>
+
+#include "common/hid/win32/win32_hid.h"
 
 namespace usbsim {
 
@@ -98,36 +96,17 @@ std::string Unplug() {
 }
 
 bool InterfacePresent() {
-  GUID hidClass;
-  HidD_GetHidGuid(&hidClass);
-  HDEVINFO set = SetupDiGetClassDevsA(&hidClass, nullptr, nullptr,
-                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return false;
-  bool found = false;
-  SP_DEVICE_INTERFACE_DATA data = {};
-  data.cbSize = sizeof data;
-  for (DWORD i = 0;
-       !found && SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, i, &data);
-       ++i) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
-    std::vector<char> storage(
-        std::max<size_t>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
-    auto* detail =
-        reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail,
-                                          static_cast<DWORD>(storage.size()),
-                                          nullptr, nullptr)) {
-      continue;
-    }
-    std::string path = detail->DevicePath;
+  hid::Win32Bus bus;
+  if (bus.Begin().Failed()) return false;
+  std::string path;
+  for (uint32_t index = 0;; ++index) {
+    const PlatformError error = bus.Interface(index, path);
+    if (error.Is(syserr::kNoMoreItems)) return false;
+    if (error.Failed()) continue;
     std::transform(path.begin(), path.end(), path.begin(),
                    [](unsigned char c) { return std::tolower(c); });
-    found = path.find("vid_0000&pid_000a") != std::string::npos;
+    if (path.find("vid_0000&pid_000a") != std::string::npos) return true;
   }
-  SetupDiDestroyDeviceInfoList(set);
-  return found;
 }
 
 }  // namespace usbsim

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "jposusb/tests/wine/fake_jni.h"
-#include "testing/wine/virtual_scanner_client.h"
+#include "testing/wine/virtual_scanner_suite.h"
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -45,17 +45,11 @@ struct WaitingCall {
   }
 };
 
-class BridgeDevice : public ::testing::Test {
+class BridgeDevice : public wine::VirtualScannerSuite {
  protected:
-  // One scanner for the suite: plugging it in takes seconds.
-  static void SetUpTestSuite() { scanner = new wine::VirtualScanner; }
-  static void TearDownTestSuite() {
-    delete scanner;
-    scanner = nullptr;
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(scanner->Plugged()) << scanner->Started();
+    VirtualScannerSuite::SetUp();
+    if (HasFatalFailure()) return;
     library_ =
         LoadLibraryA((wine::ProgramFolder() + "KorvaJposUsb.dll").c_str());
     ASSERT_NE(library_, nullptr);
@@ -64,7 +58,6 @@ class BridgeDevice : public ::testing::Test {
     send_ = Native<ArrayCall>("USBSendCMD", 12);
     close_ = Native<CloseCall>("Close", 8);
     ASSERT_TRUE(open_ && getData_ && send_ && close_);
-    scanner->Outputs();  // what an earlier test left
   }
   void TearDown() override {
     if (close_ != nullptr) close_(jni_.get(), kObject);
@@ -91,7 +84,6 @@ class BridgeDevice : public ::testing::Test {
                            static_cast<uint8_t>(buffer.bytes[0]));
   }
 
-  static wine::VirtualScanner* scanner;
   Env jni_;
   HMODULE library_ = nullptr;
   OpenHID open_ = nullptr;
@@ -100,7 +92,6 @@ class BridgeDevice : public ::testing::Test {
   CloseCall close_ = nullptr;
 };
 
-wine::VirtualScanner* BridgeDevice::scanner = nullptr;
 
 TEST_F(BridgeDevice, LabelsOfEachTrailerAndTheReportsSent) {
   ASSERT_TRUE(Open());

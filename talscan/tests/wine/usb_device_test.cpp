@@ -11,7 +11,7 @@
 
 #include "testing/standin/standin.h"
 #include "testing/wine/control_events.h"
-#include "testing/wine/virtual_scanner_client.h"
+#include "testing/wine/virtual_scanner_suite.h"
 #include "testing/wine/wine_support.h"
 
 namespace {
@@ -20,24 +20,17 @@ constexpr char kDevice[] = "UsbTill";
 constexpr char kEnableReport[] = "001100000000000000000000";
 constexpr char kDisableReport[] = "001200000000000000000000";
 
-class UsbDevice : public ::testing::Test {
+class UsbDevice : public wine::VirtualScannerSuite {
  protected:
-  // One scanner for the suite: plugging it in takes seconds.
-  static void SetUpTestSuite() { scanner = new wine::VirtualScanner; }
-  static void TearDownTestSuite() {
-    delete scanner;
-    scanner = nullptr;
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(scanner->Plugged()) << scanner->Started();
+    VirtualScannerSuite::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll"),
               S_OK);
     control = wine::Dispatch::Create(L"OPOS.Scanner");
     ASSERT_TRUE(control);
     events = std::make_unique<wine::ControlEvents>(control.get());
     wine::WriteStandardEntry(kDevice, "OPOS USB Scanner", "COM1", "KORVA", 1);
-    scanner->Outputs();  // what an earlier test left
   }
   void TearDown() override {
     control.CallLong(L"Close");
@@ -64,12 +57,9 @@ class UsbDevice : public ::testing::Test {
     return events->WaitFor(count, 10000, standin::kStatusUpdateEvent);
   }
 
-  static wine::VirtualScanner* scanner;
   wine::Dispatch control;
   std::unique_ptr<wine::ControlEvents> events;
 };
-
-wine::VirtualScanner* UsbDevice::scanner = nullptr;
 
 TEST_F(UsbDevice, LabelsOfEachTrailerArriveWithTheirTypes) {
   ASSERT_EQ(Open(), 0);
