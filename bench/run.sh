@@ -80,6 +80,10 @@ echo "Latency benchmark (Wine, 32-bit, $labels labels)..."
 serial_run build/windows win32 wine "$results"
 echo "Latency benchmark (Wine, 64-bit, $labels labels)..."
 serial_run build/windows64 win64 /usr/lib/wine/wine64 "$results64"
+echo "Latency benchmark with TraceLevel 3 (Wine, 32-bit, $labels labels)..."
+WINEPREFIX="$root/build/windows/wineprefix" WINEARCH=win32 testing/wine/session.sh \
+  testing/sim/with_simulator.sh wine build/windows/bin/serial_latency.exe \
+  "$labels" 3 | tr -d '\r' | grep '^RESULT traced_' >>"$results"
 export WINEPREFIX="$root/build/windows/wineprefix"
 echo "Portable download benchmark (Wine)..."
 testing/wine/session.sh testing/sim/with_simulator.sh \
@@ -139,6 +143,26 @@ $(both "latency, 99th percentile" latency_p99_ms)
 $(both "latency, least" latency_min_ms)
 $(both "latency, most" latency_max_ms)
 $(both "a label after ten seconds of silence" latency_after_idle_ms)
+
+### With the trace on
+
+The same run of the 32-bit library with the device entry's TraceLevel 3
+(every byte read and written, every event and label, in a file of its
+own): $(value traced_labels) labels, $(value traced_bytes_per_label) bytes of trace per label.
+The trace off is the run above: the receive path then only loads the
+level once per byte and label, and allocates nothing
+(\`talscan/tests/allocation_test.cpp\`).
+
+| ms, x86 | trace off | TraceLevel 3 |
+|---|---|---|
+| latency, median | $(value latency_median_ms) | $(value traced_latency_median_ms) |
+| latency, 90th percentile | $(value latency_p90_ms) | $(value traced_latency_p90_ms) |
+| latency, 99th percentile | $(value latency_p99_ms) | $(value traced_latency_p99_ms) |
+| latency, most | $(value latency_max_ms) | $(value traced_latency_max_ms) |
+
+Each line is one append (open, write, close of the file), made on the
+thread of the event; a label of 15 bytes at level 3 is 15 lines of its
+bytes and one of the label.
 
 The receive loop waits for the port's first byte with an overlapped read
 that returns the moment the byte arrives, and then reads one byte per call

@@ -24,6 +24,7 @@ namespace {
 
 constexpr char kPort[] = "COM6";
 constexpr char kDevice[] = "LatencyBench";
+constexpr char kTraceFolder[] = "C:\\scanner-bench-traces";
 
 double CounterToNs(LONGLONG counter) {
   LARGE_INTEGER frequency;
@@ -129,7 +130,9 @@ void MeasurePortableSilence(wine::SimulatorClient& sim) {
   printf("RESULT portable_silence_max_ms %.0f\n", Percentile(silences, 1));
 }
 
-int Run(int labels) {
+// With a trace level, only the latency run, under that trace: its figures
+// are named traced_*, and the trace's size per label is given.
+int Run(int labels, int traceLevel) {
   wine::RegisterLibrary(wine::ProgramFolder() + "TALSCAN.dll");
   wine::SimulatorClient sim;
   if (!sim.Connected()) {
@@ -139,6 +142,14 @@ int Run(int labels) {
   sim.OpenPort(kPort);
   sim.Pace(kPort, 9600);
   wine::WriteStandardEntry(kDevice, "Omni-directional Laser", kPort);
+  const std::string traceFile =
+      std::string(kTraceFolder) + "\\" + kDevice + ".log";
+  if (traceLevel > 0) {
+    wine::WriteDeviceEntry(kDevice, {wine::Dword("TraceLevel", traceLevel),
+                                     wine::Text("TraceFolder", kTraceFolder)});
+    DeleteFileA(traceFile.c_str());
+  }
+  const std::string name = traceLevel > 0 ? "traced_" : "";
   wine::Dispatch so = wine::Dispatch::Create(L"TALSCAN.ScannerSO");
   TimingControl control;
   const long opened =
@@ -173,14 +184,27 @@ int Run(int labels) {
                         1e6);
   }
   const double wireMs = label.size() * 11 * 1000.0 / 9600;
-  printf("RESULT labels %d\n", labels);
+  printf("RESULT %slabels %d\n", name.c_str(), labels);
   printf("RESULT label_bytes %zu\n", label.size());
   printf("RESULT wire_time_ms %.2f\n", wireMs);
-  printf("RESULT latency_median_ms %.2f\n", Percentile(latencies, 0.5));
-  printf("RESULT latency_p90_ms %.2f\n", Percentile(latencies, 0.9));
-  printf("RESULT latency_p99_ms %.2f\n", Percentile(latencies, 0.99));
-  printf("RESULT latency_min_ms %.2f\n", Percentile(latencies, 0));
-  printf("RESULT latency_max_ms %.2f\n", Percentile(latencies, 1));
+  printf("RESULT %slatency_median_ms %.2f\n", name.c_str(),
+         Percentile(latencies, 0.5));
+  printf("RESULT %slatency_p90_ms %.2f\n", name.c_str(),
+         Percentile(latencies, 0.9));
+  printf("RESULT %slatency_p99_ms %.2f\n", name.c_str(),
+         Percentile(latencies, 0.99));
+  printf("RESULT %slatency_min_ms %.2f\n", name.c_str(),
+         Percentile(latencies, 0));
+  printf("RESULT %slatency_max_ms %.2f\n", name.c_str(),
+         Percentile(latencies, 1));
+  if (traceLevel > 0) {
+    so.CallLong(L"Close");
+    WIN32_FILE_ATTRIBUTE_DATA file = {};
+    GetFileAttributesExA(traceFile.c_str(), GetFileExInfoStandard, &file);
+    printf("RESULT traced_bytes_per_label %lu\n", file.nFileSizeLow / labels);
+    sim.ClosePort(kPort);
+    return 0;
+  }
 
   // The runner samples this process's context switches between the marks.
   printf("MARK idle-open-start\n");
@@ -211,7 +235,8 @@ int Run(int labels) {
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   CoInitialize(nullptr);
-  const int result = Run(argc > 1 ? atoi(argv[1]) : 1000);
+  const int result =
+      Run(argc > 1 ? atoi(argv[1]) : 1000, argc > 2 ? atoi(argv[2]) : 0);
   CoUninitialize();
   return result;
 }
