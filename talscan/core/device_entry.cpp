@@ -32,6 +32,22 @@ bool ReadLowByte(reg::Key& key, const char* name, uint8_t& lowByte) {
   return true;
 }
 
+// The trace level: a REG_DWORD only, so that a level typed as text ("0")
+// never switches on the trace of every byte; above the highest, the
+// highest.
+int ReadTraceLevel(reg::Key& key) {
+  uint8_t buffer[4] = {};
+  reg::ValueInfo value;
+  if (key.Query(device_entry::kTraceLevel, buffer, sizeof buffer, value)
+          .Failed() ||
+      value.type != reg::kDword || value.size != sizeof buffer) {
+    return trace_level::kOff;
+  }
+  uint32_t level = 0;
+  std::memcpy(&level, buffer, sizeof level);
+  return static_cast<int>(std::min<uint32_t>(level, trace_level::kWire));
+}
+
 // Exact, case-sensitive match of the whole text.
 template <size_t N>
 bool FindCode(const device_entry::NamedCode (&table)[N],
@@ -95,10 +111,7 @@ bool LoadDeviceEntry(reg::Registry& registry, DeviceEntry& entry,
   }
 
   // First, so that the trace sees the failures of the steps below.
-  uint8_t traceLevel = 0;
-  if (ReadLowByte(*key, device_entry::kTraceLevel, traceLevel)) {
-    entry.TraceLevel = std::min<int>(traceLevel, trace_level::kWire);
-  }
+  entry.TraceLevel = ReadTraceLevel(*key);
   ReadText(*key, device_entry::kTraceFolder, kMaxTraceFolder,
            entry.TraceFolder);
 

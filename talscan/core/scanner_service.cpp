@@ -84,12 +84,12 @@ void ScannerService::StartTrace(Trace& trace, const std::string& deviceName,
   if (entry.TraceLevel == trace_level::kOff) return;
   std::vector<std::string> header = {
       "entry: Type " + std::to_string(entry.ScannerType) + ", Port " +
-          entry.PortName + ", Compatibility " +
+          TraceText(entry.PortName) + ", Compatibility " +
           std::to_string(entry.CompatibilityMode) + ", AutoScan " +
           std::to_string(entry.AutoScan ? 1 : 0) + ", DebugLevel " +
           std::to_string(entry.DebugLevel) + ", TraceLevel " +
           std::to_string(entry.TraceLevel) + ", TraceFolder \"" +
-          entry.TraceFolder + "\""};
+          TraceText(entry.TraceFolder) + "\""};
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     if (!traceStopped_.empty()) {
@@ -165,12 +165,13 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
                                    OpenFailure& failure) {
   if (std::shared_ptr<Session> current = CurrentSession()) {
     {
-      // An open USB scanner is open already; no second thread is started.
-      // Under the lock with which Close ends an opening, so that one that
-      // is ending is not given callbacks again.
+      // An open USB scanner is open already, also while it is unplugged
+      // and its thread waits for it to come back; no second thread is
+      // started. Under the lock with which Close ends an opening, so that
+      // one that is ending is not given callbacks again.
       std::lock_guard<std::mutex> lock(sessionMutex_);
       if (session_ == current && current->opening.ReceiveActive &&
-          current->usb.IsOpen()) {
+          receiveThread_ && receiveThread_->IsRunning()) {
         current->events.ReplaceEntry(entry);
         current->callbacks.Replace(control);
         return true;
@@ -183,7 +184,7 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
                  PlatformError::Of(syserr::kAccessDenied, "CreateFile")};
       return false;
     }
-    // Its thread has ended by itself (the scanner was unplugged): this
+    // Its thread has ended by itself (a read error the scanner gave): this
     // opening takes its place.
     current->callbacks.Shut();
     current->opening.ReceiveActive = false;
@@ -306,6 +307,7 @@ long ScannerService::CloseOpening(const EventSink* control) {
   // for it: that thread ends when the handler returns, touching nothing.
   if (thread && !thread->IsCurrent() &&
       !thread->WaitForExit(usb ? kUsbCloseBoundMs : kSerialCloseBoundMs)) {
+    session->trace->Abandon();  // first: the thread may be inside a write
     thread->Terminate();
   }
   if (usb) {

@@ -1,10 +1,23 @@
 #include "talscan/core/trace.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace {
 
 constexpr char kLineEnd[] = "\r\n";
+
+// Names Windows keeps for devices: "COM1.log" would open the port.
+bool IsReservedName(const std::string& name) {
+  std::string stem = name.substr(0, name.find('.'));
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") {
+    return true;
+  }
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 ||
+                              stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
 
 // A device name may hold what a file name cannot.
 std::string FileNameOf(const std::string& device) {
@@ -15,7 +28,7 @@ std::string FileNameOf(const std::string& device) {
       c = '_';
     }
   }
-  return name;
+  return IsReservedName(name) ? "_" + name : name;
 }
 
 }  // namespace
@@ -53,12 +66,12 @@ bool Trace::Begin(int level, const std::string& folder,
   name_ = FileNameOf(device);
   const PlatformError made = files_->CreateFolder(folder_);
   if (made.Failed()) {
-    stopped_ = "cannot make " + folder_ + ": error " +
-               std::to_string(made.code);
+    Stop("cannot make " + folder_ + ": error " + std::to_string(made.code));
     return false;
   }
   size_ = files_->Size(Older(0));
-  std::string text = "==== " + Stamp() + " Open \"" + device + "\" ====" +
+  std::string text = "==== " + Stamp() + " Open \"" + TraceText(device) +
+                     "\" ====" +
                      kLineEnd + files_->ProcessDescription() + kLineEnd +
                      files_->LibraryDescription() + kLineEnd;
   for (const std::string& line : header) text += line + kLineEnd;
@@ -75,8 +88,13 @@ void Trace::Write(int level, const std::string& text) {
   if (text == lastText_ && now - lastAtMs_ <= kTraceBurstGapMs) {
     ++repeats_;
     lastAtMs_ = now;
+    if (now - countedAtMs_ >= kTraceCountEveryMs) {
+      countedAtMs_ = now;
+      Append(HeldBackCount());
+    }
     return;
   }
+  countedAtMs_ = now;
   std::string bytes = HeldBackCount();
   bytes += Stamp() + " [" + std::to_string(files_->CurrentThreadId()) + "] " +
            text + kLineEnd;
@@ -98,6 +116,7 @@ void Trace::Bytes(const char* direction, const uint8_t* bytes, size_t count) {
 }
 
 void Trace::End() {
+  if (abandoned_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (level_ == trace_level::kOff) return;
   std::string count = HeldBackCount();
@@ -105,14 +124,15 @@ void Trace::End() {
   level_ = trace_level::kOff;
 }
 
-std::string Trace::Path() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return Older(0);
-}
-
 std::string Trace::Stopped() const {
+  if (abandoned_) return "its receive thread was stopped by force";
   std::lock_guard<std::mutex> lock(mutex_);
   return stopped_;
+}
+
+void Trace::Abandon() {
+  abandoned_ = true;
+  level_ = trace_level::kOff;
 }
 
 std::string Trace::Stamp() {
@@ -137,12 +157,19 @@ std::string Trace::HeldBackCount() {
 // Under mutex_.
 void Trace::Append(std::string bytes) {
   if (size_ + bytes.size() > kTraceFileLimit) Rotate(bytes.size());
+  if (level_ == trace_level::kOff) return;
   const PlatformError error = files_->Append(Older(0), bytes, size_);
   if (error.Failed()) {
-    stopped_ = "cannot write " + Older(0) + ": error " +
-               std::to_string(error.code);
-    level_ = trace_level::kOff;
+    Stop("cannot write " + Older(0) + ": error " + std::to_string(error.code));
   }
+}
+
+// Under mutex_.
+void Trace::Stop(std::string reason) {
+  level_ = trace_level::kOff;
+  files_->Report("The scanner trace is off until the device is opened "
+                 "again: " + reason);
+  stopped_ = std::move(reason);
 }
 
 // Another process tracing the same device may have moved the file aside
@@ -150,13 +177,19 @@ void Trace::Append(std::string bytes) {
 void Trace::Rotate(size_t adding) {
   const std::string current = Older(0);
   files_->LockRotation(current);
+  PlatformError moved;
   if (files_->Size(current) + adding > kTraceFileLimit) {
     for (int generation = kOlderTraceFiles; generation > 0; --generation) {
-      files_->Move(Older(generation - 1), Older(generation));
+      moved = files_->Move(Older(generation - 1), Older(generation));
     }
   }
   size_ = files_->Size(current);
   files_->UnlockRotation(current);
+  // A file that cannot be moved aside would grow without end.
+  if (moved.Failed() && size_ + adding > kTraceFileLimit) {
+    Stop("cannot move " + current + " aside: error " +
+         std::to_string(moved.code));
+  }
 }
 
 std::string Trace::Older(int generation) const {

@@ -4,8 +4,9 @@
 // thread, the text). A line repeated in a burst is written once, then
 // "repeated N times". At kTraceFileLimit the file is moved aside, and
 // kOlderTraceFiles older ones are kept. When the file cannot be written the
-// trace goes off for the rest of the opening and says why in Stopped().
-// Off, each call costs one load; nothing is formatted.
+// trace goes off for the rest of the opening, tells the system, and says
+// why in Stopped(). The receive path asks Wants() before it formats
+// anything, so a trace that is off costs it one load.
 #pragma once
 
 #include <atomic>
@@ -29,8 +30,10 @@ constexpr int kWire = 3;     // also every byte read or written
 constexpr uint64_t kTraceFileLimit = 1024 * 1024;
 constexpr int kOlderTraceFiles = 4;
 // Repeats that come closer together than this make a burst: a vanished
-// port's reopening, once a second, is one.
+// port's reopening, once a second, is one. A long burst's count is written
+// at least this often, so that it is not lost with the power.
 constexpr uint64_t kTraceBurstGapMs = 5000;
+constexpr uint64_t kTraceCountEveryMs = 60000;
 
 class Trace {
  public:
@@ -52,14 +55,17 @@ class Trace {
   void Bytes(const char* direction, const uint8_t* bytes, size_t count);
   // Writes the count of a burst that is still held back.
   void End();
+  // The receive thread was stopped by force, perhaps inside a write: the
+  // trace is never touched again (its lock may be held for good).
+  void Abandon();
 
-  std::string Path() const;
   // Why the trace went off while it was on; empty otherwise.
   std::string Stopped() const;
 
  private:
   std::string Stamp();
   void Append(std::string bytes);
+  void Stop(std::string reason);
   void Rotate(size_t adding);
   std::string Older(int generation) const;
   std::string HeldBackCount();
@@ -69,12 +75,14 @@ class Trace {
   TraceFiles* files_ = nullptr;
   Clock* clock_ = nullptr;
   std::atomic<int> level_{trace_level::kOff};
+  std::atomic<bool> abandoned_{false};
   mutable std::mutex mutex_;
   std::string folder_;
   std::string name_;
   uint64_t size_ = 0;
   std::string lastText_;
   uint64_t lastAtMs_ = 0;
+  uint64_t countedAtMs_ = 0;
   uint64_t repeats_ = 0;
   std::string stopped_;
 };

@@ -29,6 +29,10 @@ class TraceFiles {
   virtual void LockRotation(const std::string& path) = 0;
   virtual void UnlockRotation(const std::string& path) = 0;
 
+  // Tells the system that a trace stopped, where an engineer looks when
+  // the file is missing (the event log); never waits.
+  virtual void Report(const std::string& text) = 0;
+
   // The system's folder for data of all users (%ProgramData%).
   virtual std::string ProgramData() = 0;
   virtual uint32_t CurrentThreadId() = 0;

@@ -61,8 +61,12 @@ class UsbTransport::Client : public hid::ReceiveClient {
         // labels that cannot come (not of a device that Close took away).
         if (!transport_.hidOpen_) break;
         removed_ = true;
-        transport_.trace_.Write(trace_level::kOpening,
-                                "USB scanner gone: error " + number);
+        if (transport_.trace_.Wants(trace_level::kOpening)) {
+          transport_.trace_.Write(
+              trace_level::kOpening,
+              "USB scanner gone: error " + number + ": " +
+                  TraceText(transport_.notifier_.SystemErrorText(value)));
+        }
         transport_.sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
         break;
     }
@@ -155,7 +159,10 @@ bool UsbTransport::AwaitReturn() {
       device_ = std::move(found);
     }
     sink_.FireSOStatusUpdate(opos::sue::PowerOnline);
-    if (state_.DeviceEnabled) WriteHidReport(true);
+    // Read and written under the lock of the application's own writes, so
+    // that a disable it makes meanwhile is not undone.
+    std::lock_guard<std::mutex> writing(writeMutex_);
+    if (state_.DeviceEnabled) WriteReport(true);
     return true;
   }
 }
@@ -177,6 +184,11 @@ void UsbTransport::Close() {
 }
 
 void UsbTransport::WriteHidReport(bool enable) {
+  std::lock_guard<std::mutex> writing(writeMutex_);
+  WriteReport(enable);
+}
+
+void UsbTransport::WriteReport(bool enable) {
   const std::shared_ptr<hid::Device> device = CurrentDevice();
   if (!device || !device->IsOpen()) return;
   // Bytes 2 to 11 carry nothing for these commands: zeros.

@@ -30,7 +30,8 @@ class UsbTransport {
   // scanner that was unplugged is waited for until it is back.
   void RunReceiveThread();
   // Lets a waiting read go at once: the receive thread cancels it and
-  // ends.
+  // ends. A thread that waits for an unplugged scanner to come back sees
+  // it within a pause (kPauseMs).
   void StopReading();
   // Closes whichever handle is still open.
   void Close();
@@ -42,6 +43,8 @@ class UsbTransport {
 
   std::shared_ptr<hid::Device> CurrentDevice() const;
   bool AwaitReturn();
+  // Under writeMutex_.
+  void WriteReport(bool enable);
 
   Opening& opening_;
   ScannerState& state_;
@@ -56,4 +59,7 @@ class UsbTransport {
   mutable std::mutex deviceMutex_;
   std::shared_ptr<hid::Device> device_;
   std::atomic<bool> hidOpen_{false};
+  // One output report at a time, and the replugged scanner's enable report
+  // with the look at DeviceEnabled that decides it.
+  std::mutex writeMutex_;
 };

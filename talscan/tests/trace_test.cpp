@@ -2,6 +2,7 @@
 // that cannot be written, and what an opening of each level leaves in it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "talscan/core/trace.h"
@@ -47,6 +48,24 @@ TEST_F(TraceTest, HeaderThenOneStampedLineAnEventUpToTheLevel) {
   EXPECT_EQ(TraceText("A\r\n\x01"), "A\\x0D\\x0A\\x01");
 }
 
+// What a device name may hold that a file name, or a line, cannot.
+TEST_F(TraceTest, DeviceNamesMakeSafeFileNamesAndOneHeaderLine) {
+  const struct {
+    const char* device;
+    const char* file;
+  } cases[] = {
+      {"COM1", "_COM1.log"},     {"nul.till", "_nul.till.log"},
+      {"LPT9", "_LPT9.log"},     {"COM10", "COM10.log"},
+      {"A:B*C", "A_B_C.log"},    {"Two\r\nLines", "Two__Lines.log"},
+  };
+  for (const auto& c : cases) {
+    Trace named{files, clock};
+    ASSERT_TRUE(named.Begin(trace_level::kOpening, "D:\\t", c.device, {}));
+    const std::string file = files.File(std::string("D:\\t\\") + c.file);
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 3) << c.device;
+  }
+}
+
 TEST_F(TraceTest, OffWritesNothingAndMakesNoFile) {
   EXPECT_FALSE(Begin(trace_level::kOff));
   trace.Write(trace_level::kOpening, "Open -> 0");
@@ -73,6 +92,18 @@ TEST_F(TraceTest, RepeatsInABurstAreCounted) {
   EXPECT_EQ(Body(), s + "port gone\r\n" + s + "repeated 4 times\r\n" + s +
                         "port back\r\n" + s + "same\r\n" + s + "same\r\n" +
                         s + "repeated 1 time\r\n");
+}
+
+// A burst that goes on (a port gone for hours) is counted every minute.
+TEST_F(TraceTest, ALongBurstIsCountedAsItGoes) {
+  ASSERT_TRUE(Begin(trace_level::kOpening));
+  for (int second = 0; second <= 150; ++second) {
+    trace.Write(trace_level::kOpening, "reopening");
+    clock.Advance(1000);
+  }
+  const std::string s = kStamp;
+  EXPECT_EQ(Body(), s + "reopening\r\n" + s + "repeated 60 times\r\n" + s +
+                        "repeated 60 times\r\n");
 }
 
 // Whole lines, never more than the limit in a file, four older files kept:
@@ -105,6 +136,7 @@ TEST_F(TraceTest, AFileThatCannotBeWrittenTurnsTheTraceOffAndSaysWhy) {
   EXPECT_FALSE(Begin(trace_level::kWire));
   EXPECT_EQ(trace.Stopped(),
             "cannot make C:\\ProgramData\\Korva\\OPOS Scanner\\Traces: error 5");
+  EXPECT_EQ(files.Reports().size(), 1u) << "the system hears of it";
   files.folderError = 0;
   Trace second{files, clock};
   ASSERT_TRUE(second.Begin(trace_level::kWire, "D:\\traces", "Till", {}));
@@ -112,6 +144,30 @@ TEST_F(TraceTest, AFileThatCannotBeWrittenTurnsTheTraceOffAndSaysWhy) {
   second.Write(trace_level::kOpening, "lost");
   EXPECT_FALSE(second.Wants(trace_level::kOpening));
   EXPECT_EQ(second.Stopped(), "cannot write D:\\traces\\Till.log: error 112");
+  EXPECT_EQ(files.Reports().size(), 2u);
+
+  // A file that cannot be moved aside does not grow past the limit.
+  files.appendError = 0;
+  files.moveError = 32;
+  Trace stuck{files, clock};
+  ASSERT_TRUE(stuck.Begin(trace_level::kOpening, "D:\\traces", "Stuck", {}));
+  for (int i = 0; i < 2000 && stuck.Wants(trace_level::kOpening); ++i) {
+    stuck.Write(trace_level::kOpening, std::to_string(i) + std::string(999, 'x'));
+  }
+  EXPECT_LE(files.File("D:\\traces\\Stuck.log").size(), kTraceFileLimit);
+  EXPECT_EQ(stuck.Stopped(),
+            "cannot move D:\\traces\\Stuck.log aside: error 32");
+  files.moveError = 0;
+
+  // A trace whose thread was stopped by force is never touched again.
+  Trace third{files, clock};
+  ASSERT_TRUE(third.Begin(trace_level::kOpening, "D:\\traces", "Other", {}));
+  third.Abandon();
+  third.Write(trace_level::kOpening, "after");
+  third.End();
+  EXPECT_EQ(files.File("D:\\traces\\Other.log").find("after"),
+            std::string::npos);
+  EXPECT_EQ(third.Stopped(), "its receive thread was stopped by force");
 }
 
 // Through the service object: what each level leaves of an opening.
@@ -178,11 +234,46 @@ TEST_F(TracedServiceTest, OffLeavesNoFileAndAFailedFileChangesNoResult) {
   EXPECT_TRUE(Has("an earlier trace of this process stopped: cannot write "));
 }
 
+// Only a REG_DWORD sets the level: a text "0" must not mean "every byte".
+TEST_F(TracedServiceTest, OnlyADwordSetsTheLevel) {
+  const struct {
+    const char* device;
+    bool text;
+    uint32_t level;
+    bool traced, wire;
+  } cases[] = {
+      {"Text0", true, 0, false, false},
+      {"Text3", true, 0, false, false},
+      {"Dword9", false, 9, true, true},
+  };
+  for (const auto& c : cases) {
+    WriteEntry(c.device, "Model 73 Series");
+    if (c.text) {
+      SetEntryValue(c.device, "TraceLevel", std::string(c.device).substr(4));
+    } else {
+      SetEntryDword(c.device, "TraceLevel", c.level);
+    }
+    ASSERT_EQ(Open(c.device), opos::kSuccess) << c.device;
+    service.SetPropertyNumber(opos::pidx::DeviceEnabled, 1);
+    ASSERT_EQ(service.Close(), opos::kSuccess);
+    const std::string file = traceFiles.File(
+        "C:\\ProgramData\\Korva\\OPOS Scanner\\Traces\\" +
+        std::string(c.device) + ".log");
+    EXPECT_EQ(!file.empty(), c.traced) << c.device;
+    EXPECT_EQ(file.find("] wrote 1 byte: 0E") != std::string::npos, c.wire)
+        << c.device;
+  }
+}
+
 // A vanished port is tried once a second: one line, then its count.
 TEST_F(TracedServiceTest, AVanishedPortsRetriesAreCounted) {
   ASSERT_EQ(OpenTraced(1), opos::kSuccess);
   serial.Vanish(true);
-  ASSERT_TRUE(fakes::WaitUntil([&] { return clock.NowMs() > 10000; }));
+  // Noticed, then tried again and again, before the port comes back.
+  ASSERT_TRUE(fakes::WaitUntil([&] { return Has("] reopening"); }));
+  const uint64_t firstTry = clock.NowMs();
+  ASSERT_TRUE(
+      fakes::WaitUntil([&] { return clock.NowMs() > firstTry + 3000; }));
   serial.Vanish(false);
   ASSERT_TRUE(fakes::WaitUntil([&] { return Has("StatusUpdateEvent 2001"); }));
   const std::string file = File();

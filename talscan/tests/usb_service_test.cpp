@@ -169,6 +169,20 @@ TEST_F(UsbServiceTest, UnpluggedScannerIsFollowedWhenItComesBack) {
   EXPECT_TRUE(notifier.Boxes().empty()) << "the search shows nothing";
 }
 
+// The application opens the device again while the scanner is out: the
+// opening in force goes on, and follows the scanner when it comes back.
+TEST_F(UsbServiceTest, OpeningAgainWhileUnpluggedKeepsFollowingIt) {
+  auto scanner = hid.AddScanner("scanner");
+  UnplugWhileEnabled(*scanner);
+  EXPECT_EQ(OpenUsb(1), opos::kSuccess);
+  EXPECT_EQ(threads.Started(), 1);
+  EXPECT_TRUE(notifier.Boxes().empty());
+  auto again = hid.AddScanner("scanner again");
+  ASSERT_TRUE(WaitUntil([&] { return HasStatus(opos::sue::PowerOnline); }));
+  again->AddReport(UpcReport("012345678905"));
+  EXPECT_TRUE(WaitUntil([&] { return events.DataEvents() == 1; }));
+}
+
 TEST_F(UsbServiceTest, UnpluggedScannerIsWaitedForUntilClose) {
   auto scanner = hid.AddScanner("scanner");
   UnplugWhileEnabled(*scanner);

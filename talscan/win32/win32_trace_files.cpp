@@ -17,14 +17,14 @@ constexpr DWORD kRotationWaitMs = 2000;
 
 // Mutex names cannot hold a backslash: the path's hash (FNV-1a, case
 // folded as the file system folds it) names it.
-std::string LockName(const std::string& path) {
+std::string LockName(const char* scope, const std::string& path) {
   uint32_t hash = 2166136261u;
   for (char c : path) {
     hash = (hash ^ static_cast<uint8_t>(std::tolower(static_cast<uint8_t>(c)))) *
            16777619u;
   }
   char name[64];
-  snprintf(name, sizeof name, "Local\\KorvaOposScannerTrace-%08X", hash);
+  snprintf(name, sizeof name, "%s\\KorvaOposScannerTrace-%08X", scope, hash);
   return name;
 }
 
@@ -75,8 +75,18 @@ PlatformError Win32TraceFiles::Move(const std::string& from,
   return {};
 }
 
+// Per path and thread: each rotation gives back its own lock.
+std::string Win32TraceFiles::LockKey(const std::string& path) {
+  return path + "|" + std::to_string(GetCurrentThreadId());
+}
+
+// Global, so that a service and a desktop application share it; where the
+// session may not make a global object, the session's own.
 void Win32TraceFiles::LockRotation(const std::string& path) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, LockName(path).c_str());
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, LockName("Global", path).c_str());
+  if (mutex == nullptr) {
+    mutex = CreateMutexA(nullptr, FALSE, LockName("Local", path).c_str());
+  }
   if (mutex == nullptr) return;  // rotated without the lock, then
   const DWORD waited = WaitForSingleObject(mutex, kRotationWaitMs);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
@@ -84,20 +94,31 @@ void Win32TraceFiles::LockRotation(const std::string& path) {
     return;
   }
   std::lock_guard<std::mutex> lock(locksMutex_);
-  locks_[path] = mutex;
+  locks_[LockKey(path)] = mutex;
 }
 
 void Win32TraceFiles::UnlockRotation(const std::string& path) {
   HANDLE mutex = nullptr;
   {
     std::lock_guard<std::mutex> lock(locksMutex_);
-    const auto found = locks_.find(path);
+    const auto found = locks_.find(LockKey(path));
     if (found == locks_.end()) return;
     mutex = found->second;
     locks_.erase(found);
   }
   ReleaseMutex(mutex);
   CloseHandle(mutex);
+}
+
+// The Application event log, and a debugger's output.
+void Win32TraceFiles::Report(const std::string& text) {
+  OutputDebugStringA(("TALSCAN: " + text + "\n").c_str());
+  HANDLE log = RegisterEventSourceA(nullptr, "TALSCAN");
+  if (log == nullptr) return;
+  const char* strings[] = {text.c_str()};
+  ReportEventA(log, EVENTLOG_WARNING_TYPE, 0, 0, nullptr, 1, 0, strings,
+               nullptr);
+  DeregisterEventSource(log);
 }
 
 std::string Win32TraceFiles::ProgramData() {

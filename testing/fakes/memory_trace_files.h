@@ -1,13 +1,13 @@
-// Trace files in memory: folders, files and their contents, moves, and
-// failures a test asks for; the writer's thread is 7, the process and
-// library are a till's.
+// Trace files in memory: files and their contents, moves, what was
+// reported to the system, and failures a test asks for; the writer's
+// thread is 7, the process and library are a till's.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
+#include <vector>
 
 #include "talscan/core/trace_files.h"
 
@@ -15,10 +15,8 @@ namespace fakes {
 
 class MemoryTraceFiles : public TraceFiles {
  public:
-  PlatformError CreateFolder(const std::string& folder) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+  PlatformError CreateFolder(const std::string&) override {
     if (folderError != 0) return PlatformError::Of(folderError, "CreateDirectory");
-    folders_.insert(folder);
     return {};
   }
   PlatformError Append(const std::string& path, const std::string& bytes,
@@ -28,7 +26,6 @@ class MemoryTraceFiles : public TraceFiles {
     std::string& file = files_[path];
     file += bytes;
     size = file.size();
-    ++appends_;
     return {};
   }
   uint64_t Size(const std::string& path) override {
@@ -38,11 +35,16 @@ class MemoryTraceFiles : public TraceFiles {
   }
   PlatformError Move(const std::string& from, const std::string& to) override {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (moveError != 0) return PlatformError::Of(moveError, "MoveFileEx");
     const auto found = files_.find(from);
     if (found == files_.end()) return PlatformError::Of(2, "MoveFileEx");
     files_[to] = found->second;
     files_.erase(from);
     return {};
+  }
+  void Report(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reports_.push_back(text);
   }
   void LockRotation(const std::string&) override { ++locks_; }
   void UnlockRotation(const std::string&) override { --locks_; }
@@ -65,17 +67,20 @@ class MemoryTraceFiles : public TraceFiles {
     const auto found = files_.find(path);
     return found == files_.end() ? "" : found->second;
   }
-  int Appends() const { return appends_; }
+  std::vector<std::string> Reports() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reports_;
+  }
   int LocksHeld() const { return locks_; }
 
   uint32_t folderError = 0;  // non-zero: CreateFolder fails with it
   uint32_t appendError = 0;  // non-zero: Append fails with it
+  uint32_t moveError = 0;    // non-zero: Move fails with it
 
  private:
   std::mutex mutex_;
-  std::set<std::string> folders_;
   std::map<std::string, std::string> files_;
-  int appends_ = 0;
+  std::vector<std::string> reports_;
   int locks_ = 0;
 };
 
