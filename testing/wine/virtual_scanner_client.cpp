@@ -11,6 +11,7 @@ namespace {
 // Plugging in and unplugging wait for the device to settle; a program that
 // does not answer by then is stuck.
 constexpr DWORD kEndWaitMs = 30000;
+constexpr DWORD kAnswerWaitMs = 30000;
 
 }  // namespace
 
@@ -65,6 +66,17 @@ std::string VirtualScanner::ReadLine() {
       buffered_.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return line;
+    }
+    // Looked at before it is read, so that a program that hangs fails the
+    // test instead of holding it.
+    DWORD ready = 0;
+    for (const DWORD start = GetTickCount(); ready == 0; Sleep(10)) {
+      if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &ready, nullptr)) {
+        return "ERR the virtual scanner ended";
+      }
+      if (ready == 0 && GetTickCount() - start >= kAnswerWaitMs) {
+        return "ERR the virtual scanner did not answer";
+      }
     }
     char chunk[256];
     DWORD got = 0;

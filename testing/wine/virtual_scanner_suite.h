@@ -15,10 +15,14 @@ class VirtualScannerSuite : public ::testing::Test {
     delete scanner;
     scanner = nullptr;
   }
-  // Each test starts with the scanner plugged in and no output report left
-  // from the one before.
+  // Each test starts with the scanner plugged in, also after one that
+  // failed while it was out, and with no output report left from the one
+  // before.
   void SetUp() override {
     ASSERT_TRUE(scanner->Plugged()) << scanner->Started();
+    if (scanner->Command("state").rfind("OK plugged=1", 0) != 0) {
+      ASSERT_EQ(scanner->Plug(), "OK plugged");
+    }
     scanner->Outputs();
   }
 

@@ -9,6 +9,9 @@
 //                                            ends under the waiting call)
 //   jposusb_child exit-while-waiting [open]  the process ends while a call
 //                                            waits
+//   jposusb_child free-while-open open       FreeLibrary with the scanner
+//                                            open and no call made: the
+//                                            receive thread keeps it
 // Its exit code is 0 when all went as it should; a hang is for the test
 // that started it to notice.
 #include <windows.h>
@@ -93,6 +96,14 @@ int main(int argc, char** argv) {
       return kCallNeverEnded;
     }
     return call.buffer.bytes[0] == 0 ? kDone : kWrongAnswer;
+  }
+  if (step == "free-while-open" && open) {
+    FreeLibrary(library);
+    if (GetModuleHandleA("KorvaJposUsb.dll") == nullptr) {
+      return kUnloadedUnderTheCall;
+    }
+    Sleep(300);  // the receive thread goes on reading in it
+    ExitProcess(kDone);
   }
   if (step == "exit-while-waiting") {
     StartWaitingCall(call);

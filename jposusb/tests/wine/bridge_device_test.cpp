@@ -150,7 +150,8 @@ TEST_F(BridgeDevice, UnplugLetsTheWaitingCallGoAndReplugOpensAgain) {
 // call waits must not pull the code from under them, and the process must
 // end, as it must when it ends without unloading.
 TEST_F(BridgeDevice, UnloadOrExitWithTheScannerOpenEndsTheProcess) {
-  for (const char* step : {"free-while-waiting", "exit-while-waiting"}) {
+  for (const char* step :
+       {"free-while-waiting", "exit-while-waiting", "free-while-open"}) {
     EXPECT_EQ(wine::RunProgram("\"" + wine::ProgramFolder() +
                                    "jposusb_child.exe\" " + step + " open",
                                20000),

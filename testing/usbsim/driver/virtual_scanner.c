@@ -46,8 +46,10 @@ static struct {
 } scanner;
 
 static DEVICE_OBJECT *control_device;
-/* The HID class driver's own handlers, called for every device but ours. */
-static DRIVER_DISPATCH *class_create, *class_close, *class_device_control;
+/* The handlers in force after the class driver registered (its own, and
+ * ours for PnP and internal requests), called for every device but the
+ * control device. */
+static DRIVER_DISPATCH *handlers[IRP_MJ_MAXIMUM_FUNCTION + 1];
 
 static NTSTATUS complete(IRP *irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -313,20 +315,19 @@ static NTSTATUS control_ioctl(IRP *irp) {
   }
 }
 
-static NTSTATUS WINAPI dispatch_create(DEVICE_OBJECT *device, IRP *irp) {
-  if (device == control_device) return complete(irp, STATUS_SUCCESS, 0);
-  return class_create(device, irp);
-}
-
-static NTSTATUS WINAPI dispatch_close(DEVICE_OBJECT *device, IRP *irp) {
-  if (device == control_device) return complete(irp, STATUS_SUCCESS, 0);
-  return class_close(device, irp);
-}
-
-static NTSTATUS WINAPI dispatch_device_control(DEVICE_OBJECT *device,
-                                               IRP *irp) {
-  if (device == control_device) return control_ioctl(irp);
-  return class_device_control(device, irp);
+/* The control device takes opening, closing and its requests, and refuses
+ * the rest; it has none of the extension the class driver's handlers
+ * expect. */
+static NTSTATUS WINAPI dispatch(DEVICE_OBJECT *device, IRP *irp) {
+  const UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+  if (device != control_device) return handlers[major](device, irp);
+  switch (major) {
+    case IRP_MJ_CREATE:
+    case IRP_MJ_CLEANUP:
+    case IRP_MJ_CLOSE: return complete(irp, STATUS_SUCCESS, 0);
+    case IRP_MJ_DEVICE_CONTROL: return control_ioctl(irp);
+    default: return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
 }
 
 static void WINAPI unload(DRIVER_OBJECT *driver) {
@@ -377,11 +378,9 @@ NTSTATUS WINAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registry) {
   status = HidRegisterMinidriver(&registration);
   if (!NT_SUCCESS(status)) return status;
 
-  class_create = driver->MajorFunction[IRP_MJ_CREATE];
-  class_close = driver->MajorFunction[IRP_MJ_CLOSE];
-  class_device_control = driver->MajorFunction[IRP_MJ_DEVICE_CONTROL];
-  driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create;
-  driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_close;
-  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatch_device_control;
+  for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
+    handlers[major] = driver->MajorFunction[major];
+    driver->MajorFunction[major] = dispatch;
+  }
   return create_control_device(driver);
 }
