@@ -162,7 +162,9 @@ level once per byte and label, and allocates nothing
 
 Each line is one append (open, write, close of the file), made on the
 thread of the event; a label of 15 bytes at level 3 is 15 lines of its
-bytes and one of the label.
+bytes and one of the label. The two runs come one after the other, and
+their tails (99th percentile, most) vary from run to run by more than the
+trace adds: the medians show what it costs.
 
 The receive loop waits for the port's first byte with an overlapped read
 that returns the moment the byte arrives, and then reads one byte per call
