@@ -120,7 +120,7 @@ long ScannerService::OpenFailed(Trace& trace, int debugLevel,
       const char* step = failure.error.step ? failure.error.step : "a call";
       text += "; " + std::string(step) + " error " +
               std::to_string(failure.error.code) + ": " +
-              TraceText(platform_.notifier.SystemErrorText(failure.error.code));
+              TraceErrorText(platform_.notifier, failure.error.code);
     }
     trace.Write(trace_level::kOpening, text);
   }

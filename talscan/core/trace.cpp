@@ -48,6 +48,15 @@ std::string TraceText(const std::string& text) {
   return shown;
 }
 
+std::string TraceErrorText(Notifier& notifier, uint32_t error) {
+  std::string text = notifier.SystemErrorText(error);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
+                           text.back() == ' ')) {
+    text.pop_back();
+  }
+  return TraceText(text);
+}
+
 std::string DefaultTraceFolder(TraceFiles& files) {
   return files.ProgramData() + "\\Korva\\OPOS Scanner\\Traces";
 }

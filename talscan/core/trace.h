@@ -94,6 +94,10 @@ std::string DefaultTraceFolder(TraceFiles& files);
 // breaks and other control bytes as \xNN.
 std::string TraceText(const std::string& text);
 
+// The system's text for an error on one line, without the line end the
+// system puts after it.
+std::string TraceErrorText(Notifier& notifier, uint32_t error);
+
 // An opening's messages: each goes to the trace before its box.
 class TracingNotifier : public Notifier {
  public:

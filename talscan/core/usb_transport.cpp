@@ -65,7 +65,7 @@ class UsbTransport::Client : public hid::ReceiveClient {
           transport_.trace_.Write(
               trace_level::kOpening,
               "USB scanner gone: error " + number + ": " +
-                  TraceText(transport_.notifier_.SystemErrorText(value)));
+                  TraceErrorText(transport_.notifier_, value));
         }
         transport_.sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
         break;

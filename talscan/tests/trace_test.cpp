@@ -290,7 +290,7 @@ TEST_F(TracedServiceTest, AFailedOpenIsTracedWithTheSystemText) {
   serial.FailStep(fakes::ScriptedSerialPort::Step::kOpen, 2);
   EXPECT_EQ(Open("Till"), opos::kFailure);
   EXPECT_TRUE(Has("] Open failed: Unable to open COM4; CreateFile error 2: "
-                  "System text of error 2.\\x0D\\x0A"))
+                  "System text of error 2.\r\n"))
       << File();
 }
 
