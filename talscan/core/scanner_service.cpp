@@ -58,7 +58,11 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
   OpenFailure failure;
   const bool loaded = LoadDeviceEntry(platform_.registry, entry, failure);
   auto trace = std::make_shared<Trace>(platform_.traceFiles, platform_.clock);
-  StartTrace(*trace, deviceName, entry);
+  // An open USB scanner opened again keeps its opening, and the trace that
+  // opening began: no second header in the middle of it.
+  if (entry.ScannerType != kTypeUsb || !UsbOpeningGoesOn()) {
+    StartTrace(*trace, deviceName, entry);
+  }
 
   // While an opening is in force its entry stays; a new entry replaces it
   // only when this opening succeeds.
@@ -71,11 +75,24 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
   if (!opened) return OpenFailed(*trace, entry.DebugLevel, failure);
   entryType_ = entry.ScannerType;
   state_.State = opos::kStateIdle;
-  trace->Write(trace_level::kOpening, "Open -> 0");
-  // An open USB scanner's opening goes on with its own trace.
   const std::shared_ptr<Session> session = CurrentSession();
+  if (session && session->trace != trace) {
+    session->trace->Write(trace_level::kOpening,
+                          "Open of the open USB scanner -> 0");
+  } else {
+    trace->Write(trace_level::kOpening, "Open -> 0");
+  }
   if (!session || session->trace != trace) EndTrace(*trace);
   return Record(opos::kSuccess);
+}
+
+// A USB opening in force whose thread still runs (also while the scanner
+// is out) is the one a new Open of that scanner keeps.
+bool ScannerService::UsbOpeningGoesOn() const {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_ && session_->opening.Entry.ScannerType == kTypeUsb &&
+         session_->opening.ReceiveActive && receiveThread_ &&
+         receiveThread_->IsRunning();
 }
 
 // The header names the entry's values as they were read.

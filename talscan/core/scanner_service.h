@@ -59,6 +59,7 @@ class ScannerService {
   long Traced(int level, const std::string& call, long result);
   long TracedClose(const EventSink* control);
   long RunDirectIO(long command);
+  bool UsbOpeningGoesOn() const;
   bool OpenSerialDevice(const DeviceEntry& entry,
                         const std::shared_ptr<EventSink>& control,
                         const std::shared_ptr<Trace>& trace,

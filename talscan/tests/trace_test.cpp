@@ -284,6 +284,22 @@ TEST_F(TracedServiceTest, AVanishedPortsRetriesAreCounted) {
   EXPECT_LT(file.find("StatusUpdateEvent 2004"), first);
 }
 
+// The application opens an open USB scanner again: its opening goes on, and
+// so does its trace, without a second header in the middle.
+TEST_F(TracedServiceTest, OpeningAnOpenUsbScannerAgainAddsALineNotAHeader) {
+  hid.AddScanner("scanner");
+  WriteEntry("Till", "OPOS USB Scanner");
+  SetEntryDword("Till", "TraceLevel", 1);
+  ASSERT_EQ(Open("Till"), opos::kSuccess);
+  ASSERT_EQ(Open("Till"), opos::kSuccess);
+  ASSERT_EQ(service.Close(), opos::kSuccess);
+  const std::string file = File();
+  EXPECT_EQ(file.find("==== ", 1), std::string::npos) << file;
+  EXPECT_NE(file.find("] Open of the open USB scanner -> 0\r\n"),
+            std::string::npos);
+  EXPECT_NE(file.find("] Close -> 0\r\n"), std::string::npos);
+}
+
 TEST_F(TracedServiceTest, AFailedOpenIsTracedWithTheSystemText) {
   WriteEntry("Till", "Omni-directional Laser", "COM4");
   SetEntryDword("Till", "TraceLevel", 1);
