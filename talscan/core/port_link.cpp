@@ -218,22 +218,15 @@ void PortLink::Interrupt() { port_.Interrupt(); }
 
 // Not while a hold reads the port: its reads go on, and fail, until it
 // ends, and the port is tried again after it.
-bool PortLink::Reopen() {
+bool PortLink::Reopen(OpenFailure& failure) {
   std::lock_guard<std::mutex> gate(readGate_);
   if (opening_.ProgrammingActive) return false;
   std::lock_guard<std::mutex> writing(writeMutex_);
   std::lock_guard<std::mutex> reading(readMutex_);
   if (portOpen_) port_.Close();
   portOpen_ = false;
-  OpenFailure failure;
   portOpen_ = OpenSerialPort(port_, opening_.Entry, failure);
   timeoutsLost_ = false;  // the opening set them
-  // Once a second while the port is gone: the trace counts the repeats.
-  if (!portOpen_ && trace_.Wants(trace_level::kOpening)) {
-    trace_.Write(trace_level::kOpening,
-                 "reopening: " + failure.message + ", error " +
-                     std::to_string(failure.error.code));
-  }
   return portOpen_;
 }
 

@@ -89,8 +89,9 @@ class PortLink {
   void Interrupt();
 
   // Receive thread, after a failed read: closes the port and tries once to
-  // open and configure it again. True when it is back.
-  bool Reopen();
+  // open and configure it again. True when it is back; else `failure`
+  // says why.
+  bool Reopen(OpenFailure& failure);
   // Closes the port when the opening ends; true unless the close failed.
   bool Close();
 

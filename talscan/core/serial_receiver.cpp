@@ -31,7 +31,7 @@ bool IsCodeLetter(uint8_t byte) {
 SerialReceiver::SerialReceiver(ScannerState& state, Opening& opening,
                                PortLink& link, Clock& clock, Notifier& notifier,
                                EventPath& events, EventSink& sink,
-                               ScannerProgrammer& programmer)
+                               ScannerProgrammer& programmer, Trace& trace)
     : state_(state),
       opening_(opening),
       link_(link),
@@ -40,6 +40,7 @@ SerialReceiver::SerialReceiver(ScannerState& state, Opening& opening,
       events_(events),
       sink_(sink),
       programmer_(programmer),
+      trace_(trace),
       portableType_(IsPortableType(opening.Entry.ScannerType)),
       portable_(opening, link, clock, notifier, events, sink, frame_) {}
 
@@ -198,8 +199,17 @@ bool SerialReceiver::SleepUnlessClosing(uint32_t milliseconds) {
 void SerialReceiver::RecoverPort() {
   DropFrame();
   sink_.FireSOStatusUpdate(opos::sue::PowerOffOffline);
-  do {
+  for (;;) {
     if (!SleepUnlessClosing(kReopenIntervalMs)) return;
-  } while (!link_.Reopen());
+    OpenFailure failure;
+    if (link_.Reopen(failure)) break;
+    // Once a second while the port is gone: the trace counts the repeats.
+    if (trace_.Wants(trace_level::kOpening)) {
+      trace_.Write(trace_level::kOpening,
+                   "reopening: " + failure.message + "; error " +
+                       std::to_string(failure.error.code) + ": " +
+                       TraceErrorText(notifier_, failure.error.code));
+    }
+  }
   sink_.FireSOStatusUpdate(opos::sue::PowerOnline);
 }

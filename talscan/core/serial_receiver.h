@@ -16,12 +16,14 @@
 #include "talscan/core/portable/receiver.h"
 #include "talscan/core/scanner_programmer.h"
 #include "talscan/core/scanner_state.h"
+#include "talscan/core/trace.h"
 
 class SerialReceiver {
  public:
   SerialReceiver(ScannerState& state, Opening& opening, PortLink& link,
                  Clock& clock, Notifier& notifier, EventPath& events,
-                 EventSink& sink, ScannerProgrammer& programmer);
+                 EventSink& sink, ScannerProgrammer& programmer,
+                 Trace& trace = Trace::Off());
 
   // The thread body; returns once ReceiveActive has been cleared.
   void Run();
@@ -46,6 +48,7 @@ class SerialReceiver {
   EventPath& events_;
   EventSink& sink_;
   ScannerProgrammer& programmer_;
+  Trace& trace_;
   const bool portableType_;
   LabelFrame frame_;
   PortableReceiver portable_;

@@ -20,7 +20,7 @@ Session::Session(ScannerState& state, const DeviceEntry& entry,
 
 void Session::RunSerialReceiver() {
   SerialReceiver receiver(state, opening, link, platform.clock,
-                          platform.notifier, events, callbacks,
-                          programmer);
+                          platform.notifier, events, callbacks, programmer,
+                          *trace);
   receiver.Run();
 }

@@ -277,7 +277,8 @@ TEST_F(TracedServiceTest, AVanishedPortsRetriesAreCounted) {
   serial.Vanish(false);
   ASSERT_TRUE(fakes::WaitUntil([&] { return Has("StatusUpdateEvent 2001"); }));
   const std::string file = File();
-  const size_t first = file.find("] reopening: Unable to open COM1, error ");
+  const size_t first =
+      file.find("] reopening: Unable to open COM1; error 2: System text");
   ASSERT_NE(first, std::string::npos) << file;
   EXPECT_EQ(file.find("] reopening", first + 1), std::string::npos);
   EXPECT_NE(file.find("] repeated ", first), std::string::npos);
