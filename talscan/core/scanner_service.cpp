@@ -75,14 +75,15 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
   if (!opened) return OpenFailed(*trace, entry.DebugLevel, failure);
   entryType_ = entry.ScannerType;
   state_.State = opos::kStateIdle;
+  // A handler may have closed the device already: its trace has ended.
   const std::shared_ptr<Session> session = CurrentSession();
-  if (session && session->trace != trace) {
+  if (!session || session->trace == trace) {
+    trace->Write(trace_level::kOpening, "Open -> 0");
+  } else {
     session->trace->Write(trace_level::kOpening,
                           "Open of the open USB scanner -> 0");
-  } else {
-    trace->Write(trace_level::kOpening, "Open -> 0");
+    EndTrace(*trace);
   }
-  if (!session || session->trace != trace) EndTrace(*trace);
   return Record(opos::kSuccess);
 }
 
@@ -91,7 +92,12 @@ long ScannerService::OpenService(const std::string& /*deviceClass*/,
 bool ScannerService::UsbOpeningGoesOn() const {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   return session_ && session_->opening.Entry.ScannerType == kTypeUsb &&
-         session_->opening.ReceiveActive && receiveThread_ &&
+         UsbThreadGoesOn();
+}
+
+// Under sessionMutex_.
+bool ScannerService::UsbThreadGoesOn() const {
+  return session_->opening.ReceiveActive && receiveThread_ &&
          receiveThread_->IsRunning();
 }
 
@@ -187,8 +193,7 @@ bool ScannerService::OpenUsbDevice(const DeviceEntry& entry,
       // started. Under the lock with which Close ends an opening, so that
       // one that is ending is not given callbacks again.
       std::lock_guard<std::mutex> lock(sessionMutex_);
-      if (session_ == current && current->opening.ReceiveActive &&
-          receiveThread_ && receiveThread_->IsRunning()) {
+      if (session_ == current && UsbThreadGoesOn()) {
         current->events.ReplaceEntry(entry);
         current->callbacks.Replace(control);
         return true;

@@ -60,6 +60,7 @@ class ScannerService {
   long TracedClose(const EventSink* control);
   long RunDirectIO(long command);
   bool UsbOpeningGoesOn() const;
+  bool UsbThreadGoesOn() const;
   bool OpenSerialDevice(const DeviceEntry& entry,
                         const std::shared_ptr<EventSink>& control,
                         const std::shared_ptr<Trace>& trace,

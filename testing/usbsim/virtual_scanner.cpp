@@ -23,10 +23,12 @@
 //
 // The program answers "OK plugged" (or "ERR ...") once at start. The
 // scanner is unplugged at the end, so that none is left in the prefix.
+#include "testing/wine/simulator_client.h"  // winsock2.h before windows.h
+
 #include <windows.h>
 #include <winioctl.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -34,18 +36,12 @@
 
 #include "testing/usbsim/control_protocol.h"
 #include "testing/usbsim/device_setup.h"
+#include "testing/wine/wine_support.h"
 
 namespace {
 
 constexpr DWORD kSettleMs = 15000;
 constexpr DWORD kPollMs = 20;
-
-std::string ProgramFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
 
 // One request to the control device, opened for it: the driver's device
 // may have come back since the last one.
@@ -87,7 +83,7 @@ bool WaitFor(bool plugged) {
 
 std::string PlugAndWait() {
   std::string problem = usbsim::Unplug();  // one left from an earlier run
-  if (problem.empty()) problem = usbsim::Plug(ProgramFolder());
+  if (problem.empty()) problem = usbsim::Plug(wine::ProgramFolder());
   if (!problem.empty()) return "ERR " + problem;
   return WaitFor(true) ? "OK plugged" : "ERR the device did not start";
 }
@@ -96,16 +92,6 @@ std::string UnplugAndWait() {
   const std::string problem = usbsim::Unplug();
   if (!problem.empty()) return "ERR " + problem;
   return WaitFor(false) ? "OK unplugged" : "ERR the device did not go";
-}
-
-std::string Hex(const uint8_t* bytes, size_t size) {
-  std::string text;
-  char pair[3];
-  for (size_t i = 0; i < size; ++i) {
-    snprintf(pair, sizeof pair, "%02X", bytes[i]);
-    text += pair;
-  }
-  return text;
 }
 
 bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
@@ -163,7 +149,7 @@ std::string Outputs(int count, DWORD waitMs) {
       return "ERR " + std::to_string(error);
     }
     if (returned == sizeof report) {
-      answer += " " + Hex(report, sizeof report);
+      answer += " " + wine::Hex(std::string(report, report + sizeof report));
       ++taken;
       continue;
     }
