@@ -105,8 +105,7 @@ void Trace::Write(int level, const std::string& text) {
   }
   countedAtMs_ = now;
   std::string bytes = HeldBackCount();
-  bytes += Stamp() + " [" + std::to_string(files_->CurrentThreadId()) + "] " +
-           text + kLineEnd;
+  bytes += LineStart() + text + kLineEnd;
   lastText_ = text;
   lastAtMs_ = now;
   Append(std::move(bytes));
@@ -152,12 +151,16 @@ std::string Trace::Stamp() {
   return text;
 }
 
+// The time and the writing thread that begin each line.
+std::string Trace::LineStart() {
+  return Stamp() + " [" + std::to_string(files_->CurrentThreadId()) + "] ";
+}
+
 // The line that ends a burst: written before whatever comes next.
 std::string Trace::HeldBackCount() {
   if (repeats_ == 0) return "";
-  const std::string line = Stamp() + " [" +
-                           std::to_string(files_->CurrentThreadId()) +
-                           "] repeated " + std::to_string(repeats_) +
+  const std::string line = LineStart() + "repeated " +
+                           std::to_string(repeats_) +
                            (repeats_ == 1 ? " time" : " times") + kLineEnd;
   repeats_ = 0;
   return line;

@@ -64,6 +64,7 @@ class Trace {
 
  private:
   std::string Stamp();
+  std::string LineStart();
   void Append(std::string bytes);
   void Stop(std::string reason);
   void Rotate(size_t adding);
